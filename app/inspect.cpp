@@ -5,15 +5,15 @@
 namespace tavimo::app {
 namespace {
 
-std::string UpperHex(std::string_view bytes) {
+void AppendHex(std::string& out, std::string_view bytes) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(bytes.size() * 2);
+  const std::size_t at = out.size();
+  out.resize(at + 2 * bytes.size());
+  char* cursor = out.data() + at;
   for (unsigned char c : bytes) {
-    out += kDigits[c >> 4];
-    out += kDigits[c & 0xF];
+    *cursor++ = kDigits[c >> 4];
+    *cursor++ = kDigits[c & 0xF];
   }
-  return out;
 }
 
 std::string DegreesOf(const exif::TagRecordList& list, std::string_view tag) {
@@ -26,24 +26,37 @@ std::string DegreesOf(const exif::TagRecordList& list, std::string_view tag) {
 
 std::string InspectLine(const exif::ExifReader& reader, const std::string& path) {
   const exif::TagRecordList list = reader.ReadTags(path);
-  nlohmann::ordered_json records = nlohmann::ordered_json::array();
-  for (const exif::TagRecord& record : list.records) {
-    records.push_back({{"tag", record.tag},
-                       {"type", record.type},
-                       {"num", record.num},
-                       {"value", UpperHex(record.value)}});
+  // Every field but the path is digits, hex or a degrees text, so the line is
+  // written directly; thousands of files are inspected at a time.
+  std::string out = R"({"file":)";
+  // A name that is not UTF-8 is shown with U+FFFD rather than refused.
+  out += nlohmann::json(path).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  out += list.byteorder ? R"(,"byteorder":true,"off":)" : R"(,"byteorder":false,"off":)";
+  out += std::to_string(static_cast<std::int64_t>(list.off));
+  out += R"(,"records":[)";
+  std::size_t value_bytes = 0;
+  for (const exif::TagRecord& record : list.records) value_bytes += record.value.size();
+  out.reserve(out.size() + list.records.size() * 48 + value_bytes * 2 + 128);
+  for (std::size_t i = 0; i < list.records.size(); ++i) {
+    const exif::TagRecord& record = list.records[i];
+    out += i == 0 ? R"({"tag":")" : R"(,{"tag":")";
+    out += record.tag;
+    out += R"(","type":)";
+    out += std::to_string(record.type);
+    out += R"(,"num":)";
+    out += std::to_string(record.num);
+    out += R"(,"value":")";
+    AppendHex(out, record.value);
+    out += R"("})";
   }
-  const nlohmann::ordered_json line = {
-      {"file", path},
-      {"byteorder", list.byteorder},
-      {"off", static_cast<std::int64_t>(list.off)},
-      {"records", std::move(records)},
-      {"longitude", DegreesOf(list, "0004")},
-      {"latitude", DegreesOf(list, "0002")},
-      {"thumbnail", reader.ReadThumbnail(path).size()},
-  };
-  // Paths are bytes: a name that is not UTF-8 is shown with U+FFFD, not refused.
-  return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+  out += R"(],"longitude":")";
+  out += DegreesOf(list, "0004");
+  out += R"(","latitude":")";
+  out += DegreesOf(list, "0002");
+  out += R"(","thumbnail":)";
+  out += std::to_string(reader.ReadThumbnail(path, list).size());
+  out += '}';
+  return out;
 }
 
 }  // namespace tavimo::app

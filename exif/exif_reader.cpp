@@ -328,11 +328,13 @@ void ExifReader::SetPointerTags(std::vector<std::string> tags) { pointer_tags_ =
 const std::vector<std::string>& ExifReader::PointerTags() const { return pointer_tags_; }
 
 std::int64_t ExifReader::ToInteger(std::string_view bytes, bool little_endian) {
-  const std::string ordered = little_endian ? ReverseBytes(bytes) : std::string(bytes);
-  const std::size_t from = ordered.size() > 8 ? ordered.size() - 8 : 0;
+  // Only the last 8 bytes of the byte sequence, most significant first, count:
+  // the final 8 read big-endian, the first 8 read little-endian.
+  const std::size_t count = std::min<std::size_t>(bytes.size(), 8);
   std::uint64_t value = 0;
-  for (std::size_t i = from; i < ordered.size(); ++i) {
-    value = (value << 8) | static_cast<unsigned char>(ordered[i]);
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::size_t at = little_endian ? count - 1 - i : bytes.size() - count + i;
+    value = (value << 8) | static_cast<unsigned char>(bytes[at]);
   }
   return static_cast<std::int64_t>(value);
 }
@@ -387,6 +389,10 @@ std::string ExifReader::ToDegreesText(std::string_view value, bool little_endian
 std::string ExifReader::ReadThumbnail(const std::string& path) const {
   const FileBytes file(path);
   return ThumbnailFrom(file, ReadFrom(file, pointer_tags_));
+}
+
+std::string ExifReader::ReadThumbnail(const std::string& path, const TagRecordList& records) const {
+  return ThumbnailFrom(FileBytes(path), records);
 }
 
 std::string ExifReader::ReadThumbnailFromBytes(std::string_view file) const {

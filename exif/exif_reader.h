@@ -65,6 +65,8 @@ class ExifReader {
                                    std::int64_t type = kTypeRational);
   // The embedded thumbnail's bytes (tags 0201/0202); empty when there is none.
   std::string ReadThumbnail(const std::string& path) const;
+  // The same, from the records ReadTags already gave for `path`; empty when none.
+  std::string ReadThumbnail(const std::string& path, const TagRecordList& records) const;
   // The same for a file already in memory; empty when there is none.
   std::string ReadThumbnailFromBytes(std::string_view file) const;
 
