@@ -3,7 +3,7 @@
 # already present. Usage: scripts/deps.sh [run|test]
 set -euo pipefail
 
-build_packages=(cmake g++ make pkg-config nlohmann-json3-dev qt6-base-dev)
+build_packages=(cmake g++ make pkg-config nlohmann-json3-dev qt6-base-dev qt6-declarative-dev)
 test_packages=(libgtest-dev libbenchmark-dev)
 
 case "${1:-test}" in
