@@ -1,34 +1,86 @@
+#include <QCoreApplication>
+
 #include <cstdio>
-#include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "app/export.h"
 #include "app/inspect.h"
+#include "catalogue/folder_scan.h"
 #include "exif/exif_reader.h"
+#include "geo/conversion.h"
 
 namespace {
 
 constexpr const char* kUsage =
     "Usage: tavimo --inspect FILE...\n"
+    "       tavimo --export csv|geojson FOLDER\n"
+    "       tavimo --convert < positions\n"
     "Shows on a map where the photos of a folder were taken.\n"
     "\n"
-    "  --inspect FILE...  print what the EXIF reader finds in each file, one JSON line each\n"
-    "  --help             show this help\n"
-    "  --version          show the version\n";
+    "  --inspect FILE...         print what the EXIF reader finds in each file, one JSON line each\n"
+    "  --export csv FOLDER       scan FOLDER and print every photo with its GCJ-02 position\n"
+    "  --export geojson FOLDER   scan FOLDER and print the located photos as GeoJSON points\n"
+    "  --convert                 read \"lng,lat\" WGS-84 lines, print each converted to GCJ-02\n"
+    "  --help                    show this help\n"
+    "  --version                 show the version\n";
+
+tavimo::exif::ExifReader CameraReader() {
+  tavimo::exif::ExifReader reader;
+  reader.SetPointerTags({"8825", "8769"});
+  return reader;
+}
+
+bool Write(const std::string& text) {
+  return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+}
 
 int Inspect(const std::vector<std::string>& files) {
   if (files.empty()) {
     std::cerr << "tavimo: --inspect needs at least one file\n" << kUsage;
     return 2;
   }
-  tavimo::exif::ExifReader reader;
-  reader.SetPointerTags({"8825", "8769"});
-  std::string out;
+  const tavimo::exif::ExifReader reader = CameraReader();
   for (const std::string& file : files) {
-    out = tavimo::app::InspectLine(reader, file);
-    out += '\n';
-    std::fwrite(out.data(), 1, out.size(), stdout);
+    if (!Write(tavimo::app::InspectLine(reader, file) + '\n')) return 1;
+  }
+  return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+int Export(int argc, char** argv, const std::vector<std::string>& args) {
+  if (args.size() != 3 || (args[1] != "csv" && args[1] != "geojson")) {
+    std::cerr << "tavimo: --export takes a format (csv or geojson) and one folder\n" << kUsage;
+    return 2;
+  }
+  std::error_code error;
+  if (!std::filesystem::is_directory(args[2], error)) {
+    std::cerr << "tavimo: " << args[2] << ": "
+              << (std::filesystem::exists(args[2], error) ? "not a folder" : "no such folder") << '\n';
+    return 2;
+  }
+  QCoreApplication app(argc, argv);
+  tavimo::catalogue::PhotoTables tables;
+  tables.current_folder = args[2];
+  if (tables.current_folder.back() != '/') tables.current_folder += '/';
+  const tavimo::exif::ExifReader reader = CameraReader();
+  tavimo::geo::ScriptHost host;
+  tavimo::geo::LoadConversionScript(host);
+  tavimo::catalogue::ScanFolder(tables, reader, host);
+  const std::string out =
+      args[1] == "csv" ? tavimo::app::ExportCsv(tables) : tavimo::app::ExportGeoJson(tables);
+  return Write(out) && std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+int Convert(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  tavimo::geo::ScriptHost host;
+  tavimo::geo::LoadConversionScript(host);
+  std::string line;
+  while (std::getline(std::cin, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!Write(tavimo::geo::ConvertToGcj02(host, line) + '\n')) return 1;
   }
   return std::fflush(stdout) == 0 ? 0 : 1;
 }
@@ -46,6 +98,8 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (args[0] == "--inspect") return Inspect({args.begin() + 1, args.end()});
+  if (args[0] == "--export") return Export(argc, argv, args);
+  if (args[0] == "--convert" && args.size() == 1) return Convert(argc, argv);
   std::cerr << "tavimo: unknown option " << args[0] << '\n' << kUsage;
   return 2;
 }

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Prints photos per second for reading every JPEG of a tree, against a plain
+# Prints photos per second for inspecting and for scanning every JPEG of a
+# tree (tavimo --inspect, tavimo --export csv), against a plain
 # "walk + read the first 64 KiB of each file" loop measured in the same run.
 # Each command runs once to warm the cache, then the best of three counts.
 # Usage: bench/scan_tree.sh DIR [BUILD_DIR]
@@ -35,3 +36,6 @@ loop=$(best_of_three "$build/bench/read_heads" "$dir")
 report "walk + read 64 KiB (loop)" "$loop" "$loop"
 inspect=$(best_of_three inspect_all)
 report "tavimo --inspect" "$inspect" "$loop"
+export_all() { "$build/tavimo" --export csv "$dir"; }
+scan=$(best_of_three export_all)
+report "tavimo --export csv" "$scan" "$loop"

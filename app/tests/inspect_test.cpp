@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstdio>
+#include <algorithm>
 #include <nlohmann/json.hpp>
 #include <string>
 
 #include "app/inspect.h"
+#include "app/tests/run_tavimo.h"
 #include "tests/support/jpeg_builder.h"
 
 namespace tavimo::app {
@@ -47,18 +47,13 @@ TEST(InspectLine, KeepsTheDocumentedKeyOrder) {
 TEST(InspectCommand, PrintsOneLinePerFileAndFailsWithoutFiles) {
   const TempDir dir;
   const std::string a = dir.Write("a b.jpg", testing::JpegWithoutExif());
-  const std::string command = std::string(TAVIMO_BINARY) + " --inspect '" + a + "' '" + dir.Path() + "/none.jpg'";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  std::string out;
-  std::array<char, 4096> buffer{};
-  while (std::size_t got = std::fread(buffer.data(), 1, buffer.size(), pipe)) out.append(buffer.data(), got);
-  EXPECT_EQ(::pclose(pipe), 0);
-  ASSERT_EQ(std::count(out.begin(), out.end(), '\n'), 2);
-  EXPECT_EQ(nlohmann::json::parse(out.substr(0, out.find('\n')))["file"], a);
+  const CommandOutput run = RunTavimo("--inspect '" + a + "' '" + dir.Path() + "/none.jpg'");
+  EXPECT_EQ(run.status, 0);
+  ASSERT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 2);
+  EXPECT_EQ(nlohmann::json::parse(run.out.substr(0, run.out.find('\n')))["file"], a);
 
-  EXPECT_NE(std::system((std::string(TAVIMO_BINARY) + " --inspect 2>/dev/null").c_str()), 0);
-  EXPECT_EQ(std::system((std::string(TAVIMO_BINARY) + " --help >/dev/null").c_str()), 0);
+  EXPECT_EQ(RunTavimo("--inspect").status, 2);
+  EXPECT_EQ(RunTavimo("--help").status, 0);
 }
 
 }  // namespace
