@@ -25,10 +25,16 @@ std::string DegreesOf(const exif::TagRecordList& list, std::string_view tag) {
 }  // namespace
 
 std::string InspectLine(const exif::ExifReader& reader, const std::string& path) {
+  std::string out;
+  AppendInspectLine(reader, path, out);
+  return out;
+}
+
+void AppendInspectLine(const exif::ExifReader& reader, const std::string& path, std::string& out) {
   const exif::TagRecordList list = reader.ReadTags(path);
   // Every field but the path is digits, hex or a degrees text, so the line is
   // written directly; thousands of files are inspected at a time.
-  std::string out = R"({"file":)";
+  out += R"({"file":)";
   // A name that is not UTF-8 is shown with U+FFFD rather than refused.
   out += nlohmann::json(path).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
   out += list.byteorder ? R"(,"byteorder":true,"off":)" : R"(,"byteorder":false,"off":)";
@@ -56,7 +62,6 @@ std::string InspectLine(const exif::ExifReader& reader, const std::string& path)
   out += R"(","thumbnail":)";
   out += std::to_string(reader.ReadThumbnail(path, list).size());
   out += '}';
-  return out;
 }
 
 }  // namespace tavimo::app

@@ -43,8 +43,12 @@ int Inspect(const std::vector<std::string>& files) {
     return 2;
   }
   const tavimo::exif::ExifReader reader = CameraReader();
+  std::string line;
   for (const std::string& file : files) {
-    if (!Write(tavimo::app::InspectLine(reader, file) + '\n')) return 1;
+    line.clear();
+    tavimo::app::AppendInspectLine(reader, file, line);
+    line += '\n';
+    if (!Write(line)) return 1;
   }
   return std::fflush(stdout) == 0 ? 0 : 1;
 }
