@@ -11,15 +11,18 @@
 #include "catalogue/folder_scan.h"
 #include "exif/exif_reader.h"
 #include "geo/conversion.h"
+#include "shell/desktop.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: tavimo --inspect FILE...\n"
+    "Usage: tavimo [FOLDER]\n"
+    "       tavimo --inspect FILE...\n"
     "       tavimo --export csv|geojson FOLDER\n"
     "       tavimo --convert < positions\n"
     "Shows on a map where the photos of a folder were taken.\n"
     "\n"
+    "  FOLDER                    open the window and show FOLDER's photos on the map\n"
     "  --inspect FILE...         print what the EXIF reader finds in each file, one JSON line each\n"
     "  --export csv FOLDER       scan FOLDER and print every photo with its GCJ-02 position\n"
     "  --export geojson FOLDER   scan FOLDER and print the located photos as GeoJSON points\n"
@@ -93,9 +96,10 @@ int Convert(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.empty() || args[0] == "--help" || args[0] == "-h") {
+  if (args.empty()) return tavimo::shell::RunDesktop(argc, argv, "");
+  if (args[0] == "--help" || args[0] == "-h") {
     std::cout << kUsage;
-    return args.empty() ? 2 : 0;
+    return 0;
   }
   if (args[0] == "--version") {
     std::cout << "tavimo " << TAVIMO_VERSION << '\n';
@@ -104,6 +108,7 @@ int main(int argc, char** argv) {
   if (args[0] == "--inspect") return Inspect({args.begin() + 1, args.end()});
   if (args[0] == "--export") return Export(argc, argv, args);
   if (args[0] == "--convert" && args.size() == 1) return Convert(argc, argv);
+  if (args.size() == 1 && args[0].rfind("-", 0) != 0) return tavimo::shell::RunDesktop(argc, argv, args[0]);
   std::cerr << "tavimo: unknown option " << args[0] << '\n' << kUsage;
   return 2;
 }

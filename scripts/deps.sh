@@ -3,8 +3,9 @@
 # already present. Usage: scripts/deps.sh [run|test]
 set -euo pipefail
 
-build_packages=(cmake g++ make pkg-config nlohmann-json3-dev qt6-base-dev qt6-declarative-dev)
-test_packages=(libgtest-dev libbenchmark-dev)
+build_packages=(cmake g++ make pkg-config nlohmann-json3-dev qt6-base-dev qt6-declarative-dev
+                qt6-webengine-dev fonts-wqy-zenhei)
+test_packages=(libgtest-dev libbenchmark-dev xvfb xauth)
 
 case "${1:-test}" in
   run) wanted=("${build_packages[@]}") ;;

@@ -6,4 +6,9 @@ cd "$(dirname "$0")/.."
 bash scripts/deps.sh run
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF -DTAVIMO_BENCH=OFF
 cmake --build build -j "$(nproc)" --target tavimo
-find samples -iname '*.jpg' -print0 | sort -z | xargs -0 build/tavimo --inspect
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  echo "run.sh: no display (DISPLAY is not set); start it from a desktop session." >&2
+  echo "Without a display, try: build/tavimo --export csv samples" >&2
+  exit 1
+fi
+exec build/tavimo samples

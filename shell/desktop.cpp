@@ -1,0 +1,63 @@
+#include "shell/desktop.h"
+
+#include <unistd.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QListWidget>
+#include <QTimer>
+#include <cstdlib>
+#include <filesystem>
+
+#include "shell/menus.h"
+
+namespace tavimo::shell {
+
+Desktop::Desktop() : globals_(InitGlobals()), window_(std::make_unique<MainWindow>()) {
+  LoadResources();
+  runtime_ = std::make_unique<platform::QtWindowRuntime>(window_.get(), window_->PhotoList(), window_->Preview(),
+                                                         window_->Browser());
+  OnMainWindowCreated(*globals_, *window_, *runtime_);
+  platform::WindowRuntime* runtime = runtime_.get();
+  QObject::connect(window_->AboutAction(), &QAction::triggered, [runtime] { ShowAbout(*runtime); });
+  QObject::connect(window_->SponsorAction(), &QAction::triggered, [] { ShowSponsor(); });
+}
+
+Desktop::~Desktop() { ReleaseGlobals(*globals_); }
+
+MainWindow& Desktop::Window() { return *window_; }
+Globals& Desktop::State() { return *globals_; }
+platform::WindowRuntime& Desktop::Runtime() { return *runtime_; }
+
+std::string FolderArgument(const std::string& folder) {
+  if (folder.empty()) return folder;
+  std::error_code error;
+  std::filesystem::path path = std::filesystem::absolute(folder, error);
+  if (error) path = folder;
+  std::string text = path.lexically_normal().string();
+  if (text.empty() || text.back() != '/') text += '/';
+  return text;
+}
+
+int RunDesktop(int argc, char** argv, const std::string& folder) {
+  // Chromium's sandbox refuses to start as root; the map page is our own.
+  if (::geteuid() == 0 && std::getenv("QTWEBENGINE_DISABLE_SANDBOX") == nullptr) {
+    ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
+  }
+  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("tavimo"));
+
+  Desktop desktop;
+  QObject::connect(&app, &QCoreApplication::aboutToQuit, [&desktop] { ReleaseGlobals(desktop.State()); });
+  desktop.Window().show();
+  if (!folder.empty()) {
+    const std::string path = FolderArgument(folder);
+    // Once the event loop runs, exactly as a drop would arrive.
+    Globals* state = &desktop.State();
+    QTimer::singleShot(0, &desktop.Window(), [state, path] { catalogue::OnFolderDropped(IntakeOf(*state), path); });
+  }
+  return QApplication::exec();
+}
+
+}  // namespace tavimo::shell

@@ -1,0 +1,64 @@
+#include "shell/drop_receiver.h"
+
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QMimeData>
+#include <QUrl>
+
+namespace tavimo::shell {
+
+DropReceiver::DropReceiver() = default;
+
+DropReceiver::~DropReceiver() { Detach(); }
+
+void DropReceiver::Attach(QWidget* window, Callback callback) {
+  if (attached_ || window == nullptr) return;
+  window_ = window;
+  callback_ = std::move(callback);
+  window->setAcceptDrops(true);
+  window->installEventFilter(this);
+  attached_ = true;
+}
+
+void DropReceiver::Detach() {
+  if (!attached_) return;
+  if (window_) {
+    window_->removeEventFilter(this);
+    window_->setAcceptDrops(false);
+  }
+  attached_ = false;
+}
+
+bool DropReceiver::IsAttached() const { return attached_; }
+
+bool DropReceiver::eventFilter(QObject* watched, QEvent* event) {
+  if (watched != window_) return false;
+  if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
+    auto* drag = static_cast<QDragMoveEvent*>(event);
+    if (drag->mimeData()->hasUrls()) drag->acceptProposedAction();
+    return true;
+  }
+  if (event->type() == QEvent::Drop) {
+    auto* drop = static_cast<QDropEvent*>(event);
+    if (!drop->mimeData()->hasUrls()) return true;
+    drop->acceptProposedAction();
+    // The folder is opened, and scanned, before the drop is finished.
+    if (callback_) callback_(DroppedNames(drop->mimeData()->urls()));
+    return true;
+  }
+  return false;
+}
+
+std::string DroppedNames(const QList<QUrl>& urls) {
+  std::string names;
+  for (const QUrl& url : urls) {
+    if (!url.isLocalFile()) continue;
+    if (!names.empty()) names += "\r\n";
+    // The bytes the file system knows the path by, whatever its encoding.
+    names += QFile::encodeName(url.toLocalFile()).toStdString();
+  }
+  return names;
+}
+
+}  // namespace tavimo::shell

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "catalogue/folder_intake.h"
+#include "exif/exif_reader.h"
+#include "geo/script_host.h"
+#include "platform/window_runtime.h"
+#include "shell/drop_receiver.h"
+
+namespace tavimo::shell {
+
+class MainWindow;
+
+// Everything the program holds from start-up to exit. Touched on the GUI
+// thread only.
+struct Globals {
+  catalogue::PhotoTables tables;  // PhotoTable, PhotoNames, MapPoints, CurrentFolder
+  std::unique_ptr<exif::ExifReader> reader;
+  std::unique_ptr<geo::ScriptHost> script_host;
+  std::unique_ptr<DropReceiver> drop_receiver;
+  std::string base_title;
+  std::string current_photo_path;
+  platform::WindowRuntime* window = nullptr;  // set once the main window exists
+  int releases = 0;                           // runs of ReleaseGlobals that released anything
+};
+
+// The global state, made in start-up order; never null.
+std::unique_ptr<Globals> InitGlobals();
+// The start-up steps run once the main window exists, in their order.
+void OnMainWindowCreated(Globals& globals, MainWindow& window, platform::WindowRuntime& runtime);
+// The folder intake's view of the global state; needs the window set.
+catalogue::IntakeContext IntakeOf(Globals& globals);
+// Releases everything once; later calls do nothing.
+void ReleaseGlobals(Globals& globals);
+
+}  // namespace tavimo::shell

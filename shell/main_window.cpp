@@ -1,0 +1,84 @@
+#include "shell/main_window.h"
+
+#include <QListWidget>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QWebEngineSettings>
+#include <QWebEngineView>
+
+#include "platform/canvas.h"
+
+namespace tavimo::shell {
+namespace {
+
+constexpr QPoint kPlace(50, 50);
+constexpr QSize kOuterSize(1479, 685);
+constexpr QSize kThumbnail(80, 80);
+
+}  // namespace
+
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
+  setWindowTitle(QString::fromUtf8(kBaseTitle));
+  setWindowIcon(QIcon(QStringLiteral(":/tavimo/tavimo.png")));
+  auto* area = new QWidget(this);
+  area->setObjectName(QStringLiteral("area"));
+  setCentralWidget(area);
+
+  browser_ = new QWebEngineView(area);
+  browser_->setObjectName(QStringLiteral("超文本浏览框1"));
+  browser_->setGeometry(0, 3, 920, 632);
+  // The map page is a local file that talks to the program's loopback server.
+  browser_->settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, true);
+
+  canvas_ = new platform::Canvas(area);
+  canvas_->setObjectName(QStringLiteral("画板1"));
+  canvas_->setGeometry(928, 0, 536, 456);
+  canvas_->Clear();
+
+  list_ = new QListWidget(area);
+  list_->setObjectName(QStringLiteral("超级列表框1"));
+  list_->setGeometry(928, 464, 536, 129);
+  list_->setViewMode(QListView::IconMode);
+  list_->setIconSize(kThumbnail);
+  list_->setFlow(QListView::LeftToRight);
+  list_->setWrapping(true);
+  list_->setWordWrap(false);
+  list_->setMovement(QListView::Static);
+  list_->setResizeMode(QListView::Adjust);
+  list_->setStyleSheet(QStringLiteral("QListWidget { background: white; color: black; }"));
+
+  button_ = new QPushButton(QStringLiteral("切换无坐标图片"), area);
+  button_->setObjectName(QStringLiteral("按钮1"));
+  button_->setGeometry(928, 598, 104, 32);
+
+  QMenu* other = menuBar()->addMenu(QStringLiteral("其他"));
+  sponsor_ = other->addAction(QStringLiteral("赞助作者"));
+  about_ = other->addAction(QStringLiteral("关于"));
+
+  move(kPlace);
+  resize(kOuterSize);
+}
+
+QWebEngineView* MainWindow::Browser() const { return browser_; }
+platform::Canvas* MainWindow::Preview() const { return canvas_; }
+QListWidget* MainWindow::PhotoList() const { return list_; }
+QPushButton* MainWindow::NoPositionButton() const { return button_; }
+QAction* MainWindow::SponsorAction() const { return sponsor_; }
+QAction* MainWindow::AboutAction() const { return about_; }
+
+void MainWindow::FitOuterSize() {
+  const QSize frame = frameGeometry().size() - geometry().size();
+  resize(kOuterSize - frame);
+  move(kPlace);
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (!fitted_) {
+    fitted_ = true;
+    FitOuterSize();
+  }
+}
+
+}  // namespace tavimo::shell
