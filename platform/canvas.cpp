@@ -14,6 +14,13 @@ void Canvas::Clear() {
   update();
 }
 
+void Canvas::Draw(const QImage& image, const QRect& where) {
+  QPainter painter(&content_);
+  painter.setRenderHint(QPainter::SmoothPixmapTransform);
+  painter.drawImage(where, image);
+  update();
+}
+
 const QImage& Canvas::Content() const { return content_; }
 
 void Canvas::paintEvent(QPaintEvent*) {

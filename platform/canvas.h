@@ -13,6 +13,8 @@ class Canvas : public QWidget {
   explicit Canvas(QWidget* parent = nullptr);
   // Blanks the surface to white.
   void Clear();
+  // Draws `image` stretched into `where`, over what is there.
+  void Draw(const QImage& image, const QRect& where);
   // What the surface shows now, at its own size.
   const QImage& Content() const;
 

@@ -1,5 +1,8 @@
 #include "platform/qt_window_runtime.h"
 
+#include <QDesktopServices>
+#include <QFile>
+#include <QImageReader>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QUrl>
@@ -12,8 +15,20 @@ namespace {
 
 constexpr std::string_view kScriptScheme = "javascript:";
 
+constexpr int kImageIndexRole = Qt::UserRole;
+constexpr int kItemValueRole = Qt::UserRole + 1;
+
 QString FromUtf8(const std::string& text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// File names are bytes; Qt knows them as text decoded the local way.
+QString FileName(const std::string& path) {
+  return QFile::decodeName(QByteArray(path.data(), static_cast<qsizetype>(path.size())));
+}
+
+bool Rotated(const QImageReader& reader) {
+  return (reader.transformation() & QImageIOHandler::TransformationRotate90) != 0;
 }
 
 }  // namespace
@@ -39,8 +54,92 @@ void QtWindowRuntime::ListDeleteAll() {
   if (list_) list_->clear();
 }
 
+void QtWindowRuntime::ListInsert(const std::string& caption, int image_index, std::int64_t item_value) {
+  if (!list_) return;
+  auto* item = new QListWidgetItem(FromUtf8(caption), list_);
+  item->setData(kImageIndexRole, image_index);
+  item->setData(kItemValueRole, static_cast<qlonglong>(item_value));
+}
+
+int QtWindowRuntime::ListSelectedIndex() const {
+  if (!list_) return -1;
+  for (int i = 0; i < list_->count(); ++i) {
+    if (list_->item(i)->isSelected()) return i;
+  }
+  return -1;
+}
+
+std::int64_t QtWindowRuntime::ListItemValue(int index) const {
+  if (!list_ || index < 0 || index >= list_->count()) return 0;
+  return list_->item(index)->data(kItemValueRole).toLongLong();
+}
+
+void QtWindowRuntime::ListSetImageGroup(int group) {
+  // The group shown before goes; groups still being filled stay.
+  if (shown_group_ != group) groups_.erase(shown_group_);
+  shown_group_ = group;
+  ShowIcons();
+}
+
+int QtWindowRuntime::NewImageGroup(int, int) {
+  const int group = next_group_++;
+  groups_[group];
+  return group;
+}
+
+void QtWindowRuntime::ImageGroupAdd(int group, const std::string& png) {
+  auto found = groups_.find(group);
+  if (found == groups_.end() || png.empty()) return;
+  QPixmap image;
+  if (!image.loadFromData(reinterpret_cast<const uchar*>(png.data()), static_cast<uint>(png.size()), "PNG")) return;
+  found->second.push_back(image);
+  if (group == shown_group_) ShowIcons();
+}
+
+void QtWindowRuntime::ShowIcons() {
+  if (!list_) return;
+  const auto found = groups_.find(shown_group_);
+  for (int i = 0; i < list_->count(); ++i) {
+    QListWidgetItem* item = list_->item(i);
+    const int index = item->data(kImageIndexRole).toInt();
+    const bool has = found != groups_.end() && index >= 0 && index < static_cast<int>(found->second.size());
+    item->setIcon(has ? QIcon(found->second[static_cast<std::size_t>(index)]) : QIcon());
+  }
+}
+
 void QtWindowRuntime::CanvasClear() {
   if (canvas_) canvas_->Clear();
+}
+
+Rect QtWindowRuntime::CanvasSize() const {
+  if (!canvas_) return {};
+  return {0, 0, canvas_->width(), canvas_->height()};
+}
+
+void QtWindowRuntime::CanvasDraw(const Picture& picture, const Rect& where) {
+  if (!canvas_ || picture.width <= 0 || picture.height <= 0 || where.width <= 0 || where.height <= 0) return;
+  // Decoded at the size drawn: a 24 MP photo needs no full decode for 536 x 456.
+  QImageReader reader(FileName(picture.path));
+  reader.setAutoTransform(true);
+  const QSize target(where.width, where.height);
+  reader.setScaledSize(Rotated(reader) ? target.transposed() : target);
+  const QImage image = reader.read();
+  if (image.isNull()) return;
+  canvas_->Draw(image, QRect(where.left, where.top, where.width, where.height));
+}
+
+Picture QtWindowRuntime::LoadPicture(const std::string& path) {
+  // Only the header is read here; the pixels are decoded when drawn.
+  QImageReader reader(FileName(path));
+  reader.setAutoTransform(true);
+  QSize size = reader.size();
+  if (!size.isValid() || size.isEmpty() || !reader.canRead()) return {path, 0, 0};
+  if (Rotated(reader)) size.transpose();
+  return {path, size.width(), size.height()};
+}
+
+void QtWindowRuntime::ShellOpen(const std::string& path) {
+  QDesktopServices::openUrl(QUrl::fromLocalFile(FileName(path)));
 }
 
 void QtWindowRuntime::SetBrowserAddress(const std::string& address) {

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QPixmap>
 #include <QPointer>
+#include <map>
+#include <vector>
 
 #include "platform/window_runtime.h"
 
@@ -22,10 +25,26 @@ class QtWindowRuntime : public WindowRuntime {
   void SetCaption(const std::string& text) override;
   void MessageBox(const std::string& text) override;
   void ListDeleteAll() override;
+  void ListInsert(const std::string& caption, int image_index, std::int64_t item_value) override;
+  int ListSelectedIndex() const override;
+  std::int64_t ListItemValue(int index) const override;
+  void ListSetImageGroup(int group) override;
+  int NewImageGroup(int width, int height) override;
+  void ImageGroupAdd(int group, const std::string& png) override;
   void CanvasClear() override;
+  Rect CanvasSize() const override;
+  void CanvasDraw(const Picture& picture, const Rect& where) override;
+  Picture LoadPicture(const std::string& path) override;
+  void ShellOpen(const std::string& path) override;
   void SetBrowserAddress(const std::string& address) override;
 
  private:
+  void ShowIcons();
+
+  // Image groups by handle; a group that no list shows any more is dropped.
+  std::map<int, std::vector<QPixmap>> groups_;
+  int next_group_ = 1;
+  int shown_group_ = 0;
   QPointer<QWidget> window_;
   QPointer<QListWidget> list_;
   QPointer<Canvas> canvas_;

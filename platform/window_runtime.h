@@ -1,8 +1,24 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace tavimo::platform {
+
+// A picture known by its file and its size as shown (EXIF orientation
+// applied); 0 x 0 when it could not be loaded.
+struct Picture {
+  std::string path;
+  int width = 0;
+  int height = 0;
+};
+
+struct Rect {
+  int left = 0;
+  int top = 0;
+  int width = 0;
+  int height = 0;
+};
 
 // What the program's own logic asks of the main window and its controls. The
 // desktop implements it on Qt; tests record the calls.
@@ -19,8 +35,31 @@ class WindowRuntime {
   virtual void MessageBox(const std::string& text) = 0;
   // Deletes every entry of the photo list; nothing when there is none.
   virtual void ListDeleteAll() = 0;
+  // Appends an entry with a caption, the index of its image in the list's
+  // image group and a value kept for it; nothing when there is no list.
+  virtual void ListInsert(const std::string& caption, int image_index, std::int64_t item_value) = 0;
+  // Index of the first selected entry; -1 when none is selected.
+  virtual int ListSelectedIndex() const = 0;
+  // The value kept for entry `index`; 0 when there is no such entry.
+  virtual std::int64_t ListItemValue(int index) const = 0;
+  // Shows the group's images as the entries' icons; an empty group shows none.
+  virtual void ListSetImageGroup(int group) = 0;
+  // A new, empty group of images of the given size; its handle.
+  virtual int NewImageGroup(int width, int height) = 0;
+  // Appends the PNG image to the group; empty or undecodable bytes add nothing.
+  virtual void ImageGroupAdd(int group, const std::string& png) = 0;
+
   // Blanks the preview canvas; nothing when there is none.
   virtual void CanvasClear() = 0;
+  // The canvas's width and height in pixels; 0 x 0 when there is none.
+  virtual Rect CanvasSize() const = 0;
+  // Draws the picture stretched into `where`; nothing for a picture of size 0.
+  virtual void CanvasDraw(const Picture& picture, const Rect& where) = 0;
+  // The picture in the file at `path`; size 0 x 0 when it cannot be read.
+  virtual Picture LoadPicture(const std::string& path) = 0;
+  // Opens the file or folder with the desktop's default application; the
+  // outcome is the desktop's.
+  virtual void ShellOpen(const std::string& path) = 0;
   // Starts a navigation of the browser box; a "javascript:" address runs in
   // the page shown. Nothing when there is no browser box.
   virtual void SetBrowserAddress(const std::string& address) = 0;

@@ -5,13 +5,42 @@
 #include <QAction>
 #include <QApplication>
 #include <QListWidget>
+#include <QMouseEvent>
+#include <QPushButton>
 #include <QTimer>
+#include <functional>
 #include <cstdlib>
 #include <filesystem>
 
+#include "platform/canvas.h"
 #include "shell/menus.h"
+#include "shell/photo_list.h"
+#include "shell/preview.h"
 
 namespace tavimo::shell {
+namespace {
+
+// Runs `action` when the left mouse button is released over the watched
+// widget, after the click has updated the list's selection; keyboard moves
+// do not count.
+class LeftClickFilter : public QObject {
+ public:
+  LeftClickFilter(QObject* parent, std::function<void()> action) : QObject(parent), action_(std::move(action)) {}
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::MouseButtonRelease &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+      action_();
+    }
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  std::function<void()> action_;
+};
+
+}  // namespace
 
 Desktop::Desktop() : globals_(InitGlobals()), window_(std::make_unique<MainWindow>()) {
   LoadResources();
@@ -21,6 +50,11 @@ Desktop::Desktop() : globals_(InitGlobals()), window_(std::make_unique<MainWindo
   platform::WindowRuntime* runtime = runtime_.get();
   QObject::connect(window_->AboutAction(), &QAction::triggered, [runtime] { ShowAbout(*runtime); });
   QObject::connect(window_->SponsorAction(), &QAction::triggered, [] { ShowSponsor(); });
+  Globals* state = globals_.get();
+  QObject::connect(window_->NoPositionButton(), &QPushButton::clicked, [state] { ListPhotosAt(*state, "0.0", "0.0"); });
+  QWidget* list_area = window_->PhotoList()->viewport();
+  list_area->installEventFilter(new LeftClickFilter(list_area, [state] { ShowPreview(*state); }));
+  QObject::connect(window_->Preview(), &platform::Canvas::doubleClicked, [state] { OpenCurrentPhoto(*state); });
 }
 
 Desktop::~Desktop() { ReleaseGlobals(*globals_); }

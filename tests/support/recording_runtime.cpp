@@ -13,9 +13,53 @@ void RecordingRuntime::SetCaption(const std::string& text) {
 
 void RecordingRuntime::MessageBox(const std::string& text) { calls.push_back("message " + text); }
 
-void RecordingRuntime::ListDeleteAll() { calls.push_back("list clear"); }
+void RecordingRuntime::ListDeleteAll() {
+  calls.push_back("list clear");
+  item_values.clear();
+}
+
+void RecordingRuntime::ListInsert(const std::string& caption, int image_index, std::int64_t item_value) {
+  calls.push_back("insert " + caption + " " + std::to_string(image_index) + " " + std::to_string(item_value));
+  item_values.push_back(item_value);
+}
+
+int RecordingRuntime::ListSelectedIndex() const { return selected; }
+
+std::int64_t RecordingRuntime::ListItemValue(int index) const {
+  if (index < 0 || index >= static_cast<int>(item_values.size())) return 0;
+  return item_values[static_cast<std::size_t>(index)];
+}
+
+void RecordingRuntime::ListSetImageGroup(int group) { calls.push_back("list group " + std::to_string(group)); }
+
+int RecordingRuntime::NewImageGroup(int width, int height) {
+  ++groups_made_;
+  group_images.clear();
+  calls.push_back("new group " + std::to_string(groups_made_) + " " + std::to_string(width) + "x" +
+                  std::to_string(height));
+  return groups_made_;
+}
+
+void RecordingRuntime::ImageGroupAdd(int group, const std::string& png) {
+  calls.push_back("add " + std::to_string(group) + " " + std::to_string(png.size()));
+  if (group == groups_made_) group_images.push_back(png);
+}
 
 void RecordingRuntime::CanvasClear() { calls.push_back("canvas clear"); }
+
+platform::Rect RecordingRuntime::CanvasSize() const { return canvas; }
+
+void RecordingRuntime::CanvasDraw(const platform::Picture& picture, const platform::Rect& where) {
+  calls.push_back("draw " + picture.path + " " + std::to_string(where.left) + "," + std::to_string(where.top) + " " +
+                  std::to_string(where.width) + "x" + std::to_string(where.height));
+}
+
+platform::Picture RecordingRuntime::LoadPicture(const std::string& path) {
+  calls.push_back("load " + path);
+  return {path, picture_width, picture_height};
+}
+
+void RecordingRuntime::ShellOpen(const std::string& path) { calls.push_back("open " + path); }
 
 void RecordingRuntime::SetBrowserAddress(const std::string& address) { calls.push_back("address " + address); }
 

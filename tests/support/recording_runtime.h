@@ -7,9 +7,12 @@
 
 namespace tavimo::testing {
 
-// A window runtime that records every call as one line, in order:
-// "caption <text>", "message <text>", "list clear", "canvas clear",
-// "address <text>". Reads of the caption are answered, not recorded.
+// A window runtime that records every call that changes something as one
+// line, in order: "caption <text>", "message <text>", "list clear",
+// "insert <caption> <image> <value>", "list group <g>", "new group <g> <w>x<h>",
+// "add <g> <bytes>", "canvas clear", "draw <path> <l>,<t> <w>x<h>",
+// "load <path>", "open <path>", "address <text>". Reads are answered from
+// the fields below and not recorded.
 class RecordingRuntime : public platform::WindowRuntime {
  public:
   explicit RecordingRuntime(std::string caption = "Tavimo by:Orsel");
@@ -18,13 +21,30 @@ class RecordingRuntime : public platform::WindowRuntime {
   void SetCaption(const std::string& text) override;
   void MessageBox(const std::string& text) override;
   void ListDeleteAll() override;
+  void ListInsert(const std::string& caption, int image_index, std::int64_t item_value) override;
+  int ListSelectedIndex() const override;
+  std::int64_t ListItemValue(int index) const override;
+  void ListSetImageGroup(int group) override;
+  int NewImageGroup(int width, int height) override;
+  void ImageGroupAdd(int group, const std::string& png) override;
   void CanvasClear() override;
+  platform::Rect CanvasSize() const override;
+  void CanvasDraw(const platform::Picture& picture, const platform::Rect& where) override;
+  platform::Picture LoadPicture(const std::string& path) override;
+  void ShellOpen(const std::string& path) override;
   void SetBrowserAddress(const std::string& address) override;
 
   std::vector<std::string> calls;
+  std::vector<std::int64_t> item_values;      // one per entry inserted since the last clear
+  int selected = -1;                          // what ListSelectedIndex answers
+  std::vector<std::string> group_images;      // PNG bytes added to the last group made
+  platform::Rect canvas{0, 0, 536, 456};
+  int picture_width = 0;                      // the size LoadPicture answers
+  int picture_height = 0;
 
  private:
   std::string caption_;
+  int groups_made_ = 0;
 };
 
 }  // namespace tavimo::testing

@@ -1,0 +1,143 @@
+#include "shell/photo_list.h"
+
+#include <QBuffer>
+#include <QImage>
+#include <QImageReader>
+#include <QPainter>
+#include <QTransform>
+#include <fstream>
+#include <iterator>
+
+#include "exif/decimal_text.h"
+
+namespace tavimo::shell {
+namespace {
+
+constexpr const char* kCaptionPrefix = "图片";
+
+std::string ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string EncodePng(const QImage& image) {
+  QByteArray png;
+  QBuffer out(&png);
+  out.open(QIODevice::WriteOnly);
+  if (!image.save(&out, "PNG")) return {};
+  return png.toStdString();
+}
+
+// The transformation an EXIF orientation asks for, as image readers name it.
+QImageIOHandler::Transformations FromExifOrientation(int orientation) {
+  switch (orientation) {
+    case 2: return QImageIOHandler::TransformationMirror;
+    case 3: return QImageIOHandler::TransformationRotate180;
+    case 4: return QImageIOHandler::TransformationFlip;
+    case 5: return QImageIOHandler::TransformationFlipAndRotate90;
+    case 6: return QImageIOHandler::TransformationRotate90;
+    case 7: return QImageIOHandler::TransformationMirrorAndRotate90;
+    case 8: return QImageIOHandler::TransformationRotate270;
+    default: return QImageIOHandler::TransformationNone;
+  }
+}
+
+QImage Transformed(const QImage& image, QImageIOHandler::Transformations transform) {
+  if (transform == QImageIOHandler::TransformationNone) return image;
+  if (transform == QImageIOHandler::TransformationRotate270) return image.transformed(QTransform().rotate(270));
+  QImage out = image.mirrored(transform & QImageIOHandler::TransformationMirror,
+                              transform & QImageIOHandler::TransformationFlip);
+  if (transform & QImageIOHandler::TransformationRotate90) out = out.transformed(QTransform().rotate(90));
+  return out;
+}
+
+// The photo's own EXIF orientation (tag 0112 of IFD0); 1 when it has none.
+int OrientationOf(const exif::TagRecordList& records) {
+  const std::int64_t at = exif::IndexOf(records, "0112");
+  if (at < 0) return 1;
+  const auto value = exif::ExifReader::ToInteger(exif::ValueAt(records, at).substr(0, 2), records.byteorder);
+  return value >= 1 && value <= 8 ? static_cast<int>(value) : 1;
+}
+
+}  // namespace
+
+bool MatchesPrefix(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
+}
+
+void ListPhotosAt(Globals& globals, const std::string& lng_prefix, const std::string& lat_prefix) {
+  platform::WindowRuntime& window = *globals.window;
+  const catalogue::PhotoTables& tables = globals.tables;
+  window.ListDeleteAll();
+  window.CanvasClear();
+  int counter = 0;
+  const int group = window.NewImageGroup(kThumbnailSize, kThumbnailSize);
+  window.ListSetImageGroup(window.NewImageGroup(kThumbnailSize, kThumbnailSize));
+  const std::size_t n = tables.photo_table.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const catalogue::CoordinateList& coordinates = tables.photo_table[i];
+    if (!MatchesPrefix(catalogue::CoordinateTextAt(coordinates, 0), lng_prefix)) continue;
+    if (!MatchesPrefix(catalogue::CoordinateTextAt(coordinates, 1), lat_prefix)) continue;
+    window.ListInsert(kCaptionPrefix + exif::DecimalText(counter + 1), counter, static_cast<std::int64_t>(i) + 1);
+    ++counter;
+    const std::string path = tables.current_folder + (i < tables.photo_names.size() ? tables.photo_names[i] : "");
+    // The embedded thumbnail first, turned as the photo is; else the photo itself.
+    const exif::TagRecordList records = globals.reader->ReadTags(path);
+    const std::string source = globals.reader->ReadThumbnail(path, records);
+    std::string image = source.empty()
+                            ? MakeThumbnail(ReadWholeFile(path), kThumbnailSize, kThumbnailSize)
+                            : MakeThumbnail(source, kThumbnailSize, kThumbnailSize, OrientationOf(records));
+    // A thumbnail that cannot be made still takes its place, so that image k
+    // stays entry k's.
+    window.ImageGroupAdd(group, image.empty() ? PlaceholderThumbnail() : image);
+  }
+  window.ListSetImageGroup(group);
+}
+
+std::string MakeThumbnail(std::string_view bytes, int width, int height, int orientation) {
+  QByteArray data = QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size()));
+  QBuffer buffer(&data);
+  buffer.open(QIODevice::ReadOnly);
+  QImageReader reader(&buffer);
+  reader.setAutoTransform(false);
+  const QImageIOHandler::Transformations transform =
+      orientation == 0 ? reader.transformation() : FromExifOrientation(orientation);
+  const bool turned = (transform & QImageIOHandler::TransformationRotate90) != 0;
+  const QSize stored = reader.size();
+  const QSize shown = turned ? stored.transposed() : stored;
+  QSize target(width, height);
+  if (target.width() < 1) target.setWidth(shown.width());
+  if (target.height() < 1) target.setHeight(shown.height());
+  // Large photos are decoded at reduced size (JPEG scales while decoding),
+  // never in full for a small result.
+  const QSize decode = turned ? target.transposed() : target;
+  if (stored.isValid() && decode.isValid() && decode.width() < stored.width() && decode.height() < stored.height()) {
+    reader.setScaledSize(decode);
+  }
+  QImage image = reader.read();
+  if (image.isNull()) return {};
+  image = Transformed(image, transform);
+  if (target.isValid() && !target.isEmpty() && image.size() != target) {
+    image = image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+  }
+  return EncodePng(image);
+}
+
+const std::string& PlaceholderThumbnail() {
+  static const std::string png = [] {
+    QImage image(kThumbnailSize, kThumbnailSize, QImage::Format_RGB32);
+    image.fill(QColor(236, 236, 236));
+    QPainter painter(&image);
+    painter.setPen(QPen(QColor(190, 190, 190), 2));
+    painter.drawRect(image.rect().adjusted(1, 1, -2, -2));
+    painter.drawLine(24, 56, 40, 36);
+    painter.drawLine(40, 36, 52, 48);
+    painter.drawLine(52, 48, 58, 42);
+    painter.drawEllipse(QPoint(54, 28), 5, 5);
+    painter.end();
+    return EncodePng(image);
+  }();
+  return png;
+}
+
+}  // namespace tavimo::shell
