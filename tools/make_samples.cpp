@@ -10,6 +10,7 @@
 #include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
+#include <QTransform>
 
 #include <cstdio>
 #include <optional>
@@ -30,6 +31,7 @@ struct Sample {
   bool thumbnail;
   QColor sky;
   QColor ground;
+  bool portrait = false;  // stored on its side with orientation 6, as phones do
 };
 
 QImage Draw(const Sample& sample, int width, int height) {
@@ -100,11 +102,19 @@ int main(int argc, char** argv) {
        QColor(40, 150, 220), QColor(200, 190, 160)},
       {"no-position.jpg", "No position", std::nullopt, Order::kLittle, true, QColor(150, 150, 160),
        QColor(90, 90, 100)},
+      {"shenzhen-portrait.jpg", "Shenzhen", GpsFix{114.057900, 22.543100}, Order::kLittle, true,
+       QColor(100, 150, 220), QColor(70, 90, 80), true},
   };
   for (const Sample& sample : samples) {
-    const std::string thumbnail = sample.thumbnail ? Jpeg(Draw(sample, 160, 120), 80) : std::string();
-    const std::string body = Jpeg(Draw(sample, 800, 600), 85);
-    const std::string block = tavimo::testing::PhotoBlock({sample.order, sample.gps, thumbnail});
+    // A portrait is drawn upright, then stored turned a quarter to the left.
+    const auto stored = [&](int width, int height) {
+      return sample.portrait ? Draw(sample, height, width).transformed(QTransform().rotate(-90))
+                             : Draw(sample, width, height);
+    };
+    const std::string thumbnail = sample.thumbnail ? Jpeg(stored(160, 120), 80) : std::string();
+    const std::string body = Jpeg(stored(800, 600), 85);
+    const std::string block =
+        tavimo::testing::PhotoBlock({sample.order, sample.gps, thumbnail, sample.portrait ? 6 : 0});
     const std::string file = tavimo::testing::JpegWithExif(block, std::string_view(body).substr(2));
     const QString path = out + "/" + QString::fromUtf8(sample.file);
     QDir().mkpath(QFileInfo(path).absolutePath());

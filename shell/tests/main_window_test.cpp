@@ -18,6 +18,7 @@
 #include "platform/canvas.h"
 #include "shell/desktop.h"
 #include "shell/menus.h"
+#include "shell/photo_list.h"
 #include "tests/support/jpeg_builder.h"
 #include "tests/support/modal_closer.h"
 
@@ -100,7 +101,7 @@ TEST_F(DesktopTest, CaptionShowsOnlyTheLastFolder) {
   dir_.Write("one/a.jpg", testing::JpegWithoutExif());
   catalogue::OnFolderDropped(IntakeOf(desktop_.State()), kSamples);
   EXPECT_EQ(Caption(), "Tavimo by:Orsel  - " + kSamples + "/");
-  EXPECT_EQ(desktop_.State().tables.photo_names.size(), 10u);
+  EXPECT_EQ(desktop_.State().tables.photo_names.size(), 11u);
   catalogue::OnFolderDropped(IntakeOf(desktop_.State()), dir_.Path() + "/one/");
   EXPECT_EQ(Caption(), "Tavimo by:Orsel  - " + dir_.Path() + "/one/");
   EXPECT_EQ(desktop_.State().tables.photo_names, (std::vector<std::string>{"a.jpg"}));
@@ -129,7 +130,7 @@ TEST_F(DesktopTest, AnythingButOneFolderShowsTheMessageAndChangesNothing) {
     EXPECT_EQ(closer.title, QStringLiteral("信息："));
     EXPECT_EQ(Caption(), caption);
     EXPECT_EQ(desktop_.State().tables.current_folder, kSamples + "/");
-    EXPECT_EQ(desktop_.State().tables.photo_names.size(), 10u);
+    EXPECT_EQ(desktop_.State().tables.photo_names.size(), 11u);
   }
 }
 
@@ -208,6 +209,53 @@ TEST_F(DesktopTest, ScreenshotAfterOpeningTheSamples) {
   const QString path = QStringLiteral(TAVIMO_ARTEFACTS_DIR "/main_window.png");
   ASSERT_TRUE(desktop_.Window().grab().save(path));
   std::cout << "screenshot: " << path.toStdString() << '\n';
+}
+
+TEST_F(DesktopTest, ButtonListsPhotosWithoutPositionAndAClickPreviews) {
+  catalogue::OnFolderDropped(IntakeOf(desktop_.State()), kSamples);
+  QListWidget* list = desktop_.Window().PhotoList();
+  QTest::mouseClick(desktop_.Window().NoPositionButton(), Qt::LeftButton);
+  ASSERT_EQ(list->count(), 1);
+  EXPECT_EQ(list->item(0)->text(), QStringLiteral("图片1"));
+  EXPECT_FALSE(list->item(0)->icon().isNull());
+
+  ListPhotosAt(desktop_.State(), "", "");
+  ASSERT_EQ(list->count(), 11);
+  for (int i = 0; i < list->count(); ++i) EXPECT_FALSE(list->item(i)->icon().isNull()) << i;
+
+  // A click on the third entry shows that photo, centred on the canvas.
+  const QRect third = list->visualItemRect(list->item(2));
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, third.center());
+  EXPECT_EQ(desktop_.State().current_photo_path, kSamples + "/" + desktop_.State().tables.photo_names[2]);
+  const QImage& canvas = desktop_.Window().Preview()->Content();
+  EXPECT_EQ(canvas.pixelColor(5, 5), QColor(Qt::white)) << "above the picture stays blank";
+  EXPECT_NE(canvas.pixelColor(268, 228), QColor(Qt::white)) << "the picture is drawn in the middle";
+
+  // Moving the selection with the keyboard does not change the preview.
+  list->setFocus();
+  QTest::keyClick(list, Qt::Key_Right);
+  EXPECT_EQ(list->currentRow(), 3);
+  EXPECT_EQ(desktop_.State().current_photo_path, kSamples + "/" + desktop_.State().tables.photo_names[2]);
+
+  QTest::qWait(300);
+  QDir().mkpath(QStringLiteral(TAVIMO_ARTEFACTS_DIR));
+  ASSERT_TRUE(desktop_.Window().grab().save(QStringLiteral(TAVIMO_ARTEFACTS_DIR "/photo_list.png")));
+}
+
+TEST_F(DesktopTest, PhonePortraitsAreShownUpright) {
+  // Stored 800 x 600 on its side, with orientation 6.
+  const platform::Picture picture = desktop_.Runtime().LoadPicture(kSamples + "/shenzhen-portrait.jpg");
+  EXPECT_EQ(picture.width, 600);
+  EXPECT_EQ(picture.height, 800);
+  catalogue::OnFolderDropped(IntakeOf(desktop_.State()), kSamples);
+  ListPhotosAt(desktop_.State(), "114.06", "");
+  QListWidget* list = desktop_.Window().PhotoList();
+  ASSERT_EQ(list->count(), 1);
+  const QImage icon = list->item(0)->icon().pixmap(80, 80).toImage();
+  const QColor top = icon.pixelColor(10, 5);
+  const QColor bottom = icon.pixelColor(40, 76);
+  EXPECT_GT(top.blue(), top.red() + 60) << "sky at the top";
+  EXPECT_LT(bottom.blue(), 140) << "ground at the bottom";
 }
 
 TEST(FolderArgument, IsAbsoluteWithOneTrailingSlash) {

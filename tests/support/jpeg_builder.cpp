@@ -142,8 +142,10 @@ std::string PhotoBlock(const PhotoSpec& spec) {
   std::vector<Entry> ifd0 = {TiffWriter::Ascii(0x010F, "Tavimo"), w.Long(0x8825, 0),
                              w.Long(0x8769, 0)};
   if (!spec.gps) ifd0.erase(ifd0.begin() + 1);
+  if (spec.orientation != 0) ifd0.insert(ifd0.begin() + 1, w.Short(0x0112, static_cast<std::uint16_t>(spec.orientation)));
   const std::uint32_t ifd0_at = w.AddDirectory(ifd0);
   const std::size_t exif_entry = ifd0.size() - 1;
+  const std::size_t gps_entry = exif_entry - 1;
 
   if (!spec.thumbnail.empty()) {
     const std::uint32_t ifd1_at = w.AddDirectory(
@@ -163,7 +165,7 @@ std::string PhotoBlock(const PhotoSpec& spec) {
         TiffWriter::Ascii(0x0003, spec.gps->longitude < 0 ? "W" : "E"),
         w.Rational3(0x0004, {lng[0], lng[1], lng[2]}),
     });
-    w.Put32(TiffWriter::ValueField(ifd0_at, 1), gps_at);
+    w.Put32(TiffWriter::ValueField(ifd0_at, gps_entry), gps_at);
   }
   const std::uint32_t exif_at = w.AddDirectory({TiffWriter::Ascii(0x9003, "2026:05:01 10:00:00")});
   w.Put32(TiffWriter::ValueField(ifd0_at, exif_entry), exif_at);

@@ -76,6 +76,7 @@ struct PhotoSpec {
   Order order = Order::kLittle;
   std::optional<GpsFix> gps;
   std::string thumbnail;  // a complete JPEG stream, or empty for none
+  int orientation = 0;    // EXIF orientation (tag 0112) in IFD0; 0 for none
 };
 std::string PhotoBlock(const PhotoSpec& spec);
 

@@ -30,11 +30,19 @@ std::int64_t RecordingRuntime::ListItemValue(int index) const {
   return item_values[static_cast<std::size_t>(index)];
 }
 
-void RecordingRuntime::ListSetImageGroup(int group) { calls.push_back("list group " + std::to_string(group)); }
+void RecordingRuntime::ListSetImageGroup(int group) {
+  calls.push_back("list group " + std::to_string(group));
+  shown_group = group;
+}
+
+std::vector<std::string> RecordingRuntime::ShownImages() const {
+  const auto found = groups.find(shown_group);
+  return found == groups.end() ? std::vector<std::string>() : found->second;
+}
 
 int RecordingRuntime::NewImageGroup(int width, int height) {
   ++groups_made_;
-  group_images.clear();
+  groups[groups_made_];
   calls.push_back("new group " + std::to_string(groups_made_) + " " + std::to_string(width) + "x" +
                   std::to_string(height));
   return groups_made_;
@@ -42,7 +50,7 @@ int RecordingRuntime::NewImageGroup(int width, int height) {
 
 void RecordingRuntime::ImageGroupAdd(int group, const std::string& png) {
   calls.push_back("add " + std::to_string(group) + " " + std::to_string(png.size()));
-  if (group == groups_made_) group_images.push_back(png);
+  if (!png.empty() && groups.count(group) != 0) groups[group].push_back(png);
 }
 
 void RecordingRuntime::CanvasClear() { calls.push_back("canvas clear"); }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -34,10 +35,14 @@ class RecordingRuntime : public platform::WindowRuntime {
   void ShellOpen(const std::string& path) override;
   void SetBrowserAddress(const std::string& address) override;
 
+  // The images of the group the list shows now.
+  std::vector<std::string> ShownImages() const;
+
   std::vector<std::string> calls;
   std::vector<std::int64_t> item_values;      // one per entry inserted since the last clear
   int selected = -1;                          // what ListSelectedIndex answers
-  std::vector<std::string> group_images;      // PNG bytes added to the last group made
+  std::map<int, std::vector<std::string>> groups;  // PNG bytes added, by group
+  int shown_group = 0;                             // the group the list shows
   platform::Rect canvas{0, 0, 536, 456};
   int picture_width = 0;                      // the size LoadPicture answers
   int picture_height = 0;
