@@ -1,9 +1,14 @@
 #include "shell/globals.h"
 
+#include <QCoreApplication>
+#include <QLabel>
+#include <QStatusBar>
 #include <QWebEngineView>
+#include <cstdlib>
 
 #include "geo/conversion.h"
 #include "shell/main_window.h"
+#include "shell/photo_list.h"
 
 namespace tavimo::shell {
 
@@ -12,7 +17,25 @@ std::unique_ptr<Globals> InitGlobals() {
   globals->reader = std::make_unique<exif::ExifReader>();
   globals->script_host = std::make_unique<geo::ScriptHost>();
   globals->drop_receiver = std::make_unique<DropReceiver>();
+  Globals* state = globals.get();
+  globals->map_server = std::make_unique<bridge::MapServer>(
+      globals->tables.map_points,
+      [](std::function<void()> task) {
+        // Runs on the GUI thread once it gets to it; the handler waits, the GUI thread never does.
+        QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(task), Qt::QueuedConnection);
+      },
+      [state](const std::string& lng, const std::string& lat) {
+        if (state->window != nullptr) ListPhotosAt(*state, lng, lat);
+      });
   return globals;
+}
+
+int MapPort() {
+  const char* text = std::getenv("TAVIMO_PORT");
+  if (text == nullptr) return 8080;
+  char* end = nullptr;
+  const long port = std::strtol(text, &end, 10);
+  return end != text && *end == '\0' && port >= 0 && port < 65536 ? static_cast<int>(port) : 8080;
 }
 
 void OnMainWindowCreated(Globals& globals, MainWindow& window, platform::WindowRuntime& runtime) {
@@ -29,6 +52,16 @@ void OnMainWindowCreated(Globals& globals, MainWindow& window, platform::WindowR
   globals.drop_receiver->Attach(&window, [state](const std::string& names) {
     catalogue::OnFolderDropped(IntakeOf(*state), names);
   });
+  const int port = MapPort();
+  if (globals.map_server->Start(port)) {
+    globals.port = globals.map_server->Port();
+  } else {
+    // An empty map would look like a folder without positions: say why.
+    auto* notice = new QLabel(QStringLiteral("端口 %1 已被占用，地图无法显示标记").arg(port));
+    notice->setObjectName(QStringLiteral("portNotice"));
+    notice->setStyleSheet(QStringLiteral("color: #b00020"));
+    window.statusBar()->addWidget(notice);
+  }
 }
 
 catalogue::IntakeContext IntakeOf(Globals& globals) {
@@ -38,6 +71,8 @@ catalogue::IntakeContext IntakeOf(Globals& globals) {
 void ReleaseGlobals(Globals& globals) {
   if (globals.releases > 0) return;
   ++globals.releases;
+  // First, so that no request handler runs while the rest goes.
+  globals.map_server.reset();
   globals.tables.photo_table.clear();
   globals.reader.reset();
   globals.tables.current_folder.clear();

@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "bridge/map_server.h"
 #include "catalogue/folder_intake.h"
 #include "exif/exif_reader.h"
 #include "geo/script_host.h"
@@ -20,14 +21,19 @@ struct Globals {
   std::unique_ptr<exif::ExifReader> reader;
   std::unique_ptr<geo::ScriptHost> script_host;
   std::unique_ptr<DropReceiver> drop_receiver;
+  std::unique_ptr<bridge::MapServer> map_server;
   std::string base_title;
   std::string current_photo_path;
   platform::WindowRuntime* window = nullptr;  // set once the main window exists
   int releases = 0;                           // runs of ReleaseGlobals that released anything
+  int port = 0;                               // the map server's port; 0 when it could not listen
 };
 
 // The global state, made in start-up order; never null.
 std::unique_ptr<Globals> InitGlobals();
+// The port the map server listens on: TAVIMO_PORT when it holds one (0 for
+// any free port, as tests use), else 8080.
+int MapPort();
 // The start-up steps run once the main window exists, in their order.
 void OnMainWindowCreated(Globals& globals, MainWindow& window, platform::WindowRuntime& runtime);
 // The folder intake's view of the global state; needs the window set.

@@ -1,12 +1,16 @@
 #include <gtest/gtest.h>
+#include <httplib.h>
 
 #include <algorithm>
 #include <iostream>
+#include <nlohmann/json.hpp>
+#include <thread>
 
 #include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QDropEvent>
+#include <QLabel>
 #include <QListWidget>
 #include <QMenuBar>
 #include <QMimeData>
@@ -256,6 +260,38 @@ TEST_F(DesktopTest, PhonePortraitsAreShownUpright) {
   const QColor bottom = icon.pixelColor(40, 76);
   EXPECT_GT(top.blue(), top.red() + 60) << "sky at the top";
   EXPECT_LT(bottom.blue(), 140) << "ground at the bottom";
+}
+
+TEST_F(DesktopTest, MarkerClickPostListsThroughTheGuiThread) {
+  catalogue::OnFolderDropped(IntakeOf(desktop_.State()), kSamples);
+  const int port = desktop_.State().port;
+  ASSERT_GT(port, 0);
+  std::string points;
+  std::thread page([&] {
+    httplib::Client client("127.0.0.1", port);
+    if (auto response = client.Post("/", "", "application/x-www-form-urlencoded")) points = response->body;
+    // Both Beijing samples stand at the same spot.
+    client.Post("/data", "lng=116.40374357265176&lat=39.91010349934476", "application/x-www-form-urlencoded");
+  });
+  // The handler waits for this thread, which keeps handling events meanwhile.
+  QListWidget* list = desktop_.Window().PhotoList();
+  for (int i = 0; i < 500 && list->count() == 0; ++i) QTest::qWait(10);
+  page.join();
+  EXPECT_EQ(list->count(), 2);
+  EXPECT_EQ(nlohmann::json::parse(points).size(), 10u);
+}
+
+TEST(DesktopPort, PortInUseIsShownInTheWindow) {
+  httplib::Server blocker;
+  const int port = blocker.bind_to_any_port("127.0.0.1");
+  ASSERT_GT(port, 0);
+  ::setenv("TAVIMO_PORT", std::to_string(port).c_str(), 1);
+  Desktop desktop;
+  ::setenv("TAVIMO_PORT", "0", 1);
+  auto* notice = desktop.Window().findChild<QLabel*>(QStringLiteral("portNotice"));
+  ASSERT_NE(notice, nullptr);
+  EXPECT_EQ(notice->text(), QStringLiteral("端口 %1 已被占用，地图无法显示标记").arg(port));
+  EXPECT_EQ(desktop.State().port, 0);
 }
 
 TEST(FolderArgument, IsAbsoluteWithOneTrailingSlash) {
