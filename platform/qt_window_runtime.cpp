@@ -149,7 +149,8 @@ void QtWindowRuntime::SetBrowserAddress(const std::string& address) {
     browser_->page()->runJavaScript(FromUtf8(address.substr(kScriptScheme.size())));
     return;
   }
-  browser_->setUrl(QUrl(FromUtf8(address)));
+  // A local path is the file there; anything else is an address as it stands.
+  browser_->setUrl(address.rfind('/', 0) == 0 ? QUrl::fromLocalFile(FileName(address)) : QUrl(FromUtf8(address)));
 }
 
 }  // namespace tavimo::platform

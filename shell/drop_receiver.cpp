@@ -50,6 +50,55 @@ bool DropReceiver::eventFilter(QObject* watched, QEvent* event) {
   return false;
 }
 
+namespace {
+
+class MapDropFilter : public QObject {
+ public:
+  MapDropFilter(QWidget* browser, DropReceiver::Callback callback) : QObject(browser), callback_(std::move(callback)) {}
+
+  // The browser makes the widget that gets the events when it first shows a
+  // page; it is watched as soon as it is there.
+  void WatchInner(QWidget* inner) {
+    if (inner == nullptr || watched_.contains(inner)) return;
+    watched_.append(inner);
+    inner->installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::ChildAdded || event->type() == QEvent::ChildPolished) {
+      if (auto* browser = qobject_cast<QWidget*>(parent())) WatchInner(browser->focusProxy());
+      return false;
+    }
+    if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
+      auto* drag = static_cast<QDragMoveEvent*>(event);
+      if (!drag->mimeData()->hasUrls()) return false;
+      drag->acceptProposedAction();
+      return true;
+    }
+    if (event->type() == QEvent::Drop) {
+      auto* drop = static_cast<QDropEvent*>(event);
+      if (!drop->mimeData()->hasUrls()) return false;
+      drop->acceptProposedAction();
+      if (callback_) callback_(DroppedNames(drop->mimeData()->urls()));
+      return true;
+    }
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  DropReceiver::Callback callback_;
+  QList<QPointer<QWidget>> watched_;
+};
+
+}  // namespace
+
+void WatchMapDrops(QWidget* browser, DropReceiver::Callback callback) {
+  auto* filter = new MapDropFilter(browser, std::move(callback));
+  filter->WatchInner(browser);
+  filter->WatchInner(browser->focusProxy());
+}
+
 std::string DroppedNames(const QList<QUrl>& urls) {
   std::string names;
   for (const QUrl& url : urls) {

@@ -36,6 +36,11 @@ class DropReceiver : public QObject {
   bool attached_ = false;
 };
 
+// Takes drops on the map's browser box (and the widget inside it that gets
+// the events) before the browser does, handing the dropped paths to
+// `callback` as the window's drops are, so the map page stays.
+void WatchMapDrops(QWidget* browser, DropReceiver::Callback callback);
+
 // The local paths of dropped URLs, as file-system bytes, joined by "\r\n";
 // empty when none of them is local.
 std::string DroppedNames(const QList<QUrl>& urls);

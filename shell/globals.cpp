@@ -7,6 +7,9 @@
 #include <cstdlib>
 
 #include "geo/conversion.h"
+#include "mapview/map_page.h"
+#include "mapview/navigation_intercept.h"
+#include "mapview/run_directory.h"
 #include "shell/main_window.h"
 #include "shell/photo_list.h"
 
@@ -41,17 +44,16 @@ int MapPort() {
 void OnMainWindowCreated(Globals& globals, MainWindow& window, platform::WindowRuntime& runtime) {
   globals.window = &runtime;
   globals.base_title = runtime.Caption();
-  window.Browser()->setHtml(QStringLiteral(
-      "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Tavimo</title>"
-      "<script>function opendraw() {}</script></head>"
-      "<body style=\"font-family: sans-serif; color: #555; margin: 2em\">"
-      "<p>把照片文件夹拖到窗口里。</p></body></html>"));
+  Globals* state = &globals;
+  const auto open_folder = [state](const std::string& names) { catalogue::OnFolderDropped(IntakeOf(*state), names); };
+  const std::string page_path = mapview::MapPagePath(mapview::RunDirectory());
+  mapview::WriteMapPage(page_path, mapview::MapPage(mapview::PageSettingsFromEnvironment(MapPort())));
+  window.Browser()->setPage(new mapview::MapWebPage(page_path, open_folder, window.Browser()));
+  WatchMapDrops(window.Browser(), open_folder);
+  runtime.SetBrowserAddress(page_path);
   geo::LoadConversionScript(*globals.script_host);
   globals.reader->SetPointerTags({"8825", "8769"});
-  Globals* state = &globals;
-  globals.drop_receiver->Attach(&window, [state](const std::string& names) {
-    catalogue::OnFolderDropped(IntakeOf(*state), names);
-  });
+  globals.drop_receiver->Attach(&window, open_folder);
   const int port = MapPort();
   if (globals.map_server->Start(port)) {
     globals.port = globals.map_server->Port();

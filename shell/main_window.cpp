@@ -30,6 +30,9 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   browser_->setGeometry(0, 3, 920, 632);
   // The map page is a local file that talks to the program's loopback server.
   browser_->settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, true);
+  // Drops are taken before the browser sees them; should one get through, it
+  // must not replace the map.
+  browser_->settings()->setAttribute(QWebEngineSettings::NavigateOnDropEnabled, false);
 
   canvas_ = new platform::Canvas(area);
   canvas_->setObjectName(QStringLiteral("画板1"));

@@ -1,5 +1,6 @@
-// Draws the program's own pictures: the sponsor picture (474 x 281, RGBA)
-// and the application icon (256 x 256). Run: make_artwork OUTPUT_FOLDER
+// Draws the program's own pictures: the sponsor picture (474 x 281, RGBA),
+// the application icon (256 x 256) and the map marker. Run:
+// make_artwork OUTPUT_FOLDER (then move poi-marker-default.png to mapview/resources)
 #include <QFont>
 #include <QGuiApplication>
 #include <QImage>
@@ -77,6 +78,26 @@ QImage Icon() {
   return image;
 }
 
+// The map marker, drawn at twice the 25 x 34 it is shown at.
+QImage Marker() {
+  QImage image(50, 68, QImage::Format_ARGB32);
+  image.fill(Qt::transparent);
+  QPainter p(&image);
+  p.setRenderHint(QPainter::Antialiasing);
+  QPainterPath pin;
+  pin.moveTo(25, 66);
+  pin.cubicTo(10, 44, 2, 34, 2, 24);
+  pin.arcTo(QRectF(2, 1, 46, 46), 180, -180);
+  pin.cubicTo(48, 34, 40, 44, 25, 66);
+  p.setPen(QPen(QColor(150, 30, 25), 2));
+  p.setBrush(QColor(225, 60, 50));
+  p.drawPath(pin);
+  p.setPen(Qt::NoPen);
+  p.setBrush(Qt::white);
+  p.drawEllipse(QPointF(25, 24), 9, 9);
+  return image;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -86,5 +107,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   const QString out = QString::fromLocal8Bit(argv[1]);
-  return Sponsor().save(out + "/sponsor.png") && Icon().save(out + "/tavimo.png") ? 0 : 1;
+  return Sponsor().save(out + "/sponsor.png") && Icon().save(out + "/tavimo.png") &&
+                 Marker().save(out + "/poi-marker-default.png")
+             ? 0
+             : 1;
 }

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+
+namespace tavimo::mapview {
+
+// What the written page carries besides its constant text.
+struct PageSettings {
+  std::string key;            // AMap web API key; empty keeps the placeholder
+  std::string security_code;  // AMap security code; empty for none
+  int port = 8080;            // the map server's loopback port
+};
+
+// TAVIMO_AMAP_KEY and TAVIMO_AMAP_SECURITY_CODE when set (letters and
+// digits only; anything else is ignored), with `port`.
+PageSettings PageSettingsFromEnvironment(int port);
+// The map page: UTF-8, CR LF line ends, with the settings written in.
+std::string MapPage(const PageSettings& settings);
+// `run_directory` + "/option".
+std::string MapPagePath(const std::string& run_directory);
+// Writes `page` to `path` unless a file there holds exactly these bytes;
+// true when it wrote. False when nothing was written, also on failure.
+bool WriteMapPage(const std::string& path, const std::string& page);
+
+}  // namespace tavimo::mapview
