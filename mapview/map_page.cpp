@@ -126,17 +126,27 @@ std::string MapPage(const PageSettings& settings) {
 
 std::string MapPagePath(const std::string& run_directory) { return run_directory + "/option"; }
 
-bool WriteMapPage(const std::string& path, const std::string& page) {
+std::string BrowserPagePath(const std::string& page_path) { return page_path + ".html"; }
+
+namespace {
+
+// Writes `bytes` to `path` unless it holds them already; true when written.
+bool WriteIfDifferent(const std::string& path, const std::string& bytes) {
   {
     std::ifstream in(path, std::ios::binary);
-    if (in) {
-      const std::string current((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-      if (current == page) return false;
+    if (in && std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()) == bytes) {
+      return false;
     }
   }
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(page.data(), static_cast<std::streamsize>(page.size()));
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   return static_cast<bool>(out);
 }
 
+}  // namespace
+
+bool WriteMapPage(const std::string& path, const std::string& page) {
+  WriteIfDifferent(BrowserPagePath(path), page);
+  return WriteIfDifferent(path, page);
+}
 }  // namespace tavimo::mapview

@@ -20,6 +20,10 @@ std::string MapPage(const PageSettings& settings);
 std::string MapPagePath(const std::string& run_directory);
 // Writes `page` to `path` unless a file there holds exactly these bytes;
 // true when it wrote. False when nothing was written, also on failure.
+// Also keeps the same bytes at BrowserPagePath(path).
 bool WriteMapPage(const std::string& path, const std::string& page);
+// What the browser box loads: `page_path` + ".html", a copy of the page. The
+// browser tells a local page's type by its name, and "option" has none.
+std::string BrowserPagePath(const std::string& page_path);
 
 }  // namespace tavimo::mapview

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 build_packages=(cmake g++ make pkg-config nlohmann-json3-dev qt6-base-dev qt6-declarative-dev
-                qt6-webengine-dev fonts-wqy-zenhei)
+                qt6-webengine-dev libcpp-httplib-dev fonts-wqy-zenhei)
 test_packages=(libgtest-dev libbenchmark-dev xvfb xauth)
 
 case "${1:-test}" in
@@ -14,6 +14,8 @@ case "${1:-test}" in
 esac
 
 missing=()
+# npm fetches jQuery for the map page; any Node.js with npm does.
+command -v npm >/dev/null 2>&1 || missing+=(nodejs npm)
 for package in "${wanted[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
 done

@@ -50,7 +50,7 @@ void OnMainWindowCreated(Globals& globals, MainWindow& window, platform::WindowR
   mapview::WriteMapPage(page_path, mapview::MapPage(mapview::PageSettingsFromEnvironment(MapPort())));
   window.Browser()->setPage(new mapview::MapWebPage(page_path, open_folder, window.Browser()));
   WatchMapDrops(window.Browser(), open_folder);
-  runtime.SetBrowserAddress(page_path);
+  runtime.SetBrowserAddress(mapview::BrowserPagePath(page_path));
   geo::LoadConversionScript(*globals.script_host);
   globals.reader->SetPointerTags({"8825", "8769"});
   globals.drop_receiver->Attach(&window, open_folder);

@@ -4,7 +4,6 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QShowEvent>
-#include <QWebEngineSettings>
 #include <QWebEngineView>
 
 #include "platform/canvas.h"
@@ -28,11 +27,6 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   browser_ = new QWebEngineView(area);
   browser_->setObjectName(QStringLiteral("超文本浏览框1"));
   browser_->setGeometry(0, 3, 920, 632);
-  // The map page is a local file that talks to the program's loopback server.
-  browser_->settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, true);
-  // Drops are taken before the browser sees them; should one get through, it
-  // must not replace the map.
-  browser_->settings()->setAttribute(QWebEngineSettings::NavigateOnDropEnabled, false);
 
   canvas_ = new platform::Canvas(area);
   canvas_->setObjectName(QStringLiteral("画板1"));

@@ -69,6 +69,8 @@ TEST(WriteMapPage, WritesOnlyAMissingOrDifferentFile) {
   const std::string page = MapPage({});
   EXPECT_TRUE(WriteMapPage(path, page));
   EXPECT_EQ(Read(path), page);
+  EXPECT_EQ(Read(BrowserPagePath(path)), page);
+  EXPECT_EQ(BrowserPagePath(path), path + ".html");
   const auto written = std::filesystem::last_write_time(path);
   EXPECT_FALSE(WriteMapPage(path, page)) << "an equal file is left alone";
   EXPECT_EQ(std::filesystem::last_write_time(path), written);

@@ -1,0 +1,180 @@
+// The map page in the real browser box, with a fake provider served on
+// loopback in place of the provider's scripts.
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <QListWidget>
+#include <QMimeData>
+#include <QTest>
+#include <QWebEngineProfile>
+#include <QWebEngineUrlRequestInterceptor>
+#include <QWebEngineView>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <thread>
+
+#include "shell/desktop.h"
+#include "tests/support/jpeg_builder.h"
+
+namespace tavimo::shell {
+namespace {
+
+const std::string kSamples = TAVIMO_SAMPLES_DIR;
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// A loopback port free right now: bound, read and closed again.
+int FreePort() {
+  const int sock = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  ::getsockname(sock, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(sock);
+  return ntohs(address.sin_port);
+}
+
+class FakeProvider : public QWebEngineUrlRequestInterceptor {
+ public:
+  explicit FakeProvider(int port) : port_(port) {}
+  void interceptRequest(QWebEngineUrlRequestInfo& info) override {
+    const QUrl url = info.requestUrl();
+    if (url.host() != QStringLiteral("webapi.amap.com")) return;
+    const QString file = url.path() == QStringLiteral("/maps") ? QStringLiteral("/maps.js") : QStringLiteral("/main.js");
+    info.redirect(QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port_).arg(file)));
+  }
+
+ private:
+  int port_;
+};
+
+class MapView : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    provider_server_ = new httplib::Server;
+    const int port = provider_server_->bind_to_any_port("127.0.0.1");
+    for (const char* name : {"maps.js", "main.js"}) {
+      const std::string body = ReadFile(std::string(TAVIMO_FAKE_AMAP_DIR) + "/" + name);
+      provider_server_->Get(std::string("/") + name, [body](const httplib::Request&, httplib::Response& response) {
+        response.set_content(body, "text/javascript");
+      });
+    }
+    provider_thread_ = new std::thread([] { provider_server_->listen_after_bind(); });
+    interceptor_ = new FakeProvider(port);
+    QWebEngineProfile::defaultProfile()->setUrlRequestInterceptor(interceptor_);
+  }
+  static void TearDownTestSuite() {
+    provider_server_->stop();
+    provider_thread_->join();
+    QWebEngineProfile::defaultProfile()->setUrlRequestInterceptor(nullptr);
+  }
+
+  void SetUp() override {
+    ::setenv("TAVIMO_PORT", std::to_string(FreePort()).c_str(), 1);
+    desktop_ = std::make_unique<Desktop>();
+    ::setenv("TAVIMO_PORT", "0", 1);
+    desktop_->Window().show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&desktop_->Window()));
+    ASSERT_GT(desktop_->State().port, 0);
+    ASSERT_TRUE(WaitFor("window.__fakeAMap && __fakeAMap.fitViews >= 1"))
+        << "the page did not start: " << Js("location.href + ' ' + document.contentType + ' ' + typeof AMap + ' ' + typeof $")
+               .toStdString();
+  }
+  void TearDown() override { desktop_.reset(); }
+
+  // Evaluates `script` in the page; the text of its value.
+  QString Js(const QString& script) {
+    QString result;
+    bool done = false;
+    desktop_->Window().Browser()->page()->runJavaScript(script, [&](const QVariant& value) {
+      result = value.toString();
+      done = true;
+    });
+    for (int i = 0; i < 500 && !done; ++i) QTest::qWait(10);
+    return result;
+  }
+  bool WaitFor(const QString& condition) {
+    for (int i = 0; i < 300; ++i) {
+      if (Js("!!(" + condition + ")") == QStringLiteral("true")) return true;
+      QTest::qWait(20);
+    }
+    return false;
+  }
+
+  std::unique_ptr<Desktop> desktop_;
+  testing::TempDir dir_;
+  static httplib::Server* provider_server_;
+  static std::thread* provider_thread_;
+  static FakeProvider* interceptor_;
+};
+
+httplib::Server* MapView::provider_server_ = nullptr;
+std::thread* MapView::provider_thread_ = nullptr;
+FakeProvider* MapView::interceptor_ = nullptr;
+
+TEST_F(MapView, StartsWithTheMapAndNoMarkers) {
+  EXPECT_EQ(Js("__fakeAMap.map.id"), QStringLiteral("container"));
+  EXPECT_EQ(Js("JSON.stringify(__fakeAMap.map.options.center)"), QStringLiteral("[116.397428,39.90923]"));
+  EXPECT_EQ(Js("__fakeAMap.controls[0].options.position"), QStringLiteral("rt"));
+  EXPECT_EQ(Js("__fakeAMap.onMap().length"), QStringLiteral("0"));
+  EXPECT_TRUE(desktop_->Window().Browser()->url().isLocalFile());
+}
+
+TEST_F(MapView, OneMarkerPerPointAndAClickListsThePhotosThere) {
+  catalogue::OnFolderDropped(IntakeOf(desktop_->State()), kSamples);
+  ASSERT_TRUE(WaitFor("__fakeAMap.onMap().length == 10 && __fakeAMap.fitViews >= 2"));
+  EXPECT_EQ(Js("__fakeAMap.onMap()[0].De.icon"), QStringLiteral("./poi-marker-default.png"));
+  EXPECT_EQ(Js("__fakeAMap.onMap()[0].De.offset.x + ',' + __fakeAMap.onMap()[0].De.offset.y"), QStringLiteral("-13,-30"));
+  // The first point is one of the two Beijing photos taken at the same spot.
+  Js("__fakeAMap.click(0)");
+  QListWidget* list = desktop_->Window().PhotoList();
+  for (int i = 0; i < 300 && list->count() == 0; ++i) QTest::qWait(10);
+  EXPECT_EQ(list->count(), 2);
+}
+
+TEST_F(MapView, SecondDrawLeavesOnlyTheNewMarkers) {
+  catalogue::OnFolderDropped(IntakeOf(desktop_->State()), kSamples);
+  ASSERT_TRUE(WaitFor("__fakeAMap.onMap().length == 10"));
+  dir_.Write("one.jpg", testing::JpegWithExif(testing::PhotoBlock({testing::Order::kBig, testing::GpsFix{121.49, 31.24}, ""})));
+  catalogue::OnFolderDropped(IntakeOf(desktop_->State()), dir_.Path());
+  ASSERT_TRUE(WaitFor("__fakeAMap.fitViews >= 3"));
+  EXPECT_EQ(Js("__fakeAMap.onMap().length"), QStringLiteral("1"));
+  EXPECT_EQ(Js("__fakeAMap.markers.length"), QStringLiteral("11"));
+}
+
+TEST_F(MapView, FolderDroppedOnTheMapOpensAndThePageStays) {
+  QWebEngineView* browser = desktop_->Window().Browser();
+  const QUrl page = browser->url();
+  QWidget* target = browser->focusProxy() ? browser->focusProxy() : browser;
+  QMimeData data;
+  data.setUrls({QUrl::fromLocalFile(QString::fromStdString(kSamples))});
+  QDragEnterEvent enter(QPoint(100, 100), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &enter);
+  QDropEvent drop(QPointF(100, 100), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &drop);
+  EXPECT_EQ(desktop_->State().tables.current_folder, kSamples + "/");
+  ASSERT_TRUE(WaitFor("__fakeAMap.onMap().length == 10"));
+  EXPECT_EQ(browser->url(), page);
+}
+
+TEST_F(MapView, NavigationToALocalFolderOpensItInstead) {
+  QWebEngineView* browser = desktop_->Window().Browser();
+  const QUrl page = browser->url();
+  browser->setUrl(QUrl::fromLocalFile(QString::fromStdString(kSamples)));
+  for (int i = 0; i < 300 && desktop_->State().tables.current_folder.empty(); ++i) QTest::qWait(10);
+  EXPECT_EQ(desktop_->State().tables.current_folder, kSamples + "/");
+  ASSERT_TRUE(WaitFor("__fakeAMap.onMap().length == 10"));
+  EXPECT_EQ(browser->url(), page);
+}
+
+}  // namespace
+}  // namespace tavimo::shell
