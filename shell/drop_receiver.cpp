@@ -8,6 +8,28 @@
 
 namespace tavimo::shell {
 
+namespace {
+
+// Accepts drags that carry URLs and hands a drop's paths to `callback`; true
+// when the event was a drag or drop of URLs, which nothing else then sees.
+bool TakeDrop(QEvent* event, const DropReceiver::Callback& callback) {
+  if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
+    auto* drag = static_cast<QDragMoveEvent*>(event);
+    if (!drag->mimeData()->hasUrls()) return false;
+    drag->acceptProposedAction();
+    return true;
+  }
+  if (event->type() != QEvent::Drop) return false;
+  auto* drop = static_cast<QDropEvent*>(event);
+  if (!drop->mimeData()->hasUrls()) return false;
+  drop->acceptProposedAction();
+  // The folder is opened, and scanned, before the drop is finished.
+  if (callback) callback(DroppedNames(drop->mimeData()->urls()));
+  return true;
+}
+
+}  // namespace
+
 DropReceiver::DropReceiver() = default;
 
 DropReceiver::~DropReceiver() { Detach(); }
@@ -33,21 +55,7 @@ void DropReceiver::Detach() {
 bool DropReceiver::IsAttached() const { return attached_; }
 
 bool DropReceiver::eventFilter(QObject* watched, QEvent* event) {
-  if (watched != window_) return false;
-  if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
-    auto* drag = static_cast<QDragMoveEvent*>(event);
-    if (drag->mimeData()->hasUrls()) drag->acceptProposedAction();
-    return true;
-  }
-  if (event->type() == QEvent::Drop) {
-    auto* drop = static_cast<QDropEvent*>(event);
-    if (!drop->mimeData()->hasUrls()) return true;
-    drop->acceptProposedAction();
-    // The folder is opened, and scanned, before the drop is finished.
-    if (callback_) callback_(DroppedNames(drop->mimeData()->urls()));
-    return true;
-  }
-  return false;
+  return watched == window_ && TakeDrop(event, callback_);
 }
 
 namespace {
@@ -70,20 +78,7 @@ class MapDropFilter : public QObject {
       if (auto* browser = qobject_cast<QWidget*>(parent())) WatchInner(browser->focusProxy());
       return false;
     }
-    if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
-      auto* drag = static_cast<QDragMoveEvent*>(event);
-      if (!drag->mimeData()->hasUrls()) return false;
-      drag->acceptProposedAction();
-      return true;
-    }
-    if (event->type() == QEvent::Drop) {
-      auto* drop = static_cast<QDropEvent*>(event);
-      if (!drop->mimeData()->hasUrls()) return false;
-      drop->acceptProposedAction();
-      if (callback_) callback_(DroppedNames(drop->mimeData()->urls()));
-      return true;
-    }
-    return QObject::eventFilter(watched, event);
+    return TakeDrop(event, callback_) || QObject::eventFilter(watched, event);
   }
 
  private:
