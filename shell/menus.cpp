@@ -2,6 +2,7 @@
 
 #include <QLabel>
 #include <QPixmap>
+#include <QShowEvent>
 
 // Resources of a static library are registered by hand, outside any namespace.
 static void RegisterShellResources() { Q_INIT_RESOURCE(shell); }
@@ -28,6 +29,12 @@ SponsorWindow::SponsorWindow() {
   picture->setPixmap(QPixmap(QStringLiteral(":/tavimo/sponsor.png")));
   move(50, 50);
   resize(483, 313);
+}
+
+void SponsorWindow::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  resize(QSize(483, 313) - (frameGeometry().size() - geometry().size()));
+  move(50, 50);
 }
 
 void ShowSponsor() {

@@ -20,6 +20,10 @@ void ShowAbout(platform::WindowRuntime& window);
 class SponsorWindow : public QDialog {
  public:
   SponsorWindow();
+
+ protected:
+  // Once shown, the frame is known: the outer size becomes 483 x 313.
+  void showEvent(QShowEvent* event) override;
 };
 
 // Shows a fresh sponsor window as a modal dialog; returns when it is closed.
