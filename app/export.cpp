@@ -1,6 +1,5 @@
 #include "app/export.h"
 
-#include <cmath>
 #include <nlohmann/json.hpp>
 
 namespace tavimo::app {
@@ -34,7 +33,7 @@ std::string ExportGeoJson(const catalogue::PhotoTables& tables) {
   // The same photos, in the same order, as the map points.
   for (std::size_t i = 0; i < tables.photo_names.size() && i < tables.photo_table.size(); ++i) {
     const catalogue::CoordinateList& coordinates = tables.photo_table[i];
-    if (coordinates.size() < 2 || !(std::fabs(coordinates[0]) > 1e-7)) continue;
+    if (coordinates.size() < 2 || !catalogue::OnMap(coordinates)) continue;
     features.push_back({{"type", "Feature"},
                         {"geometry", {{"type", "Point"}, {"coordinates", {coordinates[0], coordinates[1]}}}},
                         {"properties", {{"path", tables.photo_names[i]}}}});

@@ -16,12 +16,6 @@ void AppendHex(std::string& out, std::string_view bytes) {
   }
 }
 
-std::string DegreesOf(const exif::TagRecordList& list, std::string_view tag) {
-  const std::int64_t at = exif::IndexOf(list, tag);
-  return exif::ExifReader::ToDegreesText(exif::ValueAt(list, at), list.byteorder,
-                                         at < 0 ? exif::kTypeRational : exif::TypeAt(list, at));
-}
-
 }  // namespace
 
 std::string InspectLine(const exif::ExifReader& reader, const std::string& path) {
@@ -56,9 +50,9 @@ void AppendInspectLine(const exif::ExifReader& reader, const std::string& path, 
     out += R"("})";
   }
   out += R"(],"longitude":")";
-  out += DegreesOf(list, "0004");
+  out += exif::DegreesTextOf(list, "0004");
   out += R"(","latitude":")";
-  out += DegreesOf(list, "0002");
+  out += exif::DegreesTextOf(list, "0002");
   out += R"(","thumbnail":)";
   out += std::to_string(reader.ReadThumbnail(path, list).size());
   out += '}';

@@ -14,8 +14,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr double kOnMapThreshold = 1e-7;
-
 bool HasJpgSuffix(const std::string& name) {
   if (name.size() < 4) return false;
   const std::string_view tail = std::string_view(name).substr(name.size() - 4);
@@ -27,9 +25,7 @@ bool HasJpgSuffix(const std::string& name) {
 // non-zero number ("0" and the "1.#..." texts stay as they are).
 std::string SignedDegrees(const exif::TagRecordList& list, std::string_view tag, std::string_view reference,
                           char negative) {
-  const std::int64_t at = exif::IndexOf(list, tag);
-  std::string text = exif::ExifReader::ToDegreesText(exif::ValueAt(list, at), list.byteorder,
-                                                    at < 0 ? exif::kTypeRational : exif::TypeAt(list, at));
+  std::string text = exif::DegreesTextOf(list, tag);
   const std::string_view ref = exif::ValueAt(list, exif::IndexOf(list, reference));
   if (ref.empty() || ref[0] != negative || text == "0" || text.find('#') != std::string::npos) return text;
   return text[0] == '-' ? text.substr(1) : "-" + text;
@@ -100,12 +96,16 @@ void ScanFolder(PhotoTables& tables, const exif::ExifReader& reader, geo::Script
   PointList points;
   for (const std::string& name : names) {
     CoordinateList coordinates = ReadPhotoPosition(reader, host, tables.current_folder + name);
-    const double longitude = coordinates.empty() ? 0.0 : coordinates[0];
-    if (std::fabs(longitude) > kOnMapThreshold) points.push_back(coordinates);
+    if (OnMap(coordinates)) points.push_back(coordinates);
     table.push_back(std::move(coordinates));
   }
   tables.map_points.Replace(std::move(points));
   tables.photo_table = std::move(table);
+}
+
+bool OnMap(const CoordinateList& coordinates) {
+  constexpr double kThreshold = 1e-7;
+  return !coordinates.empty() && std::fabs(coordinates[0]) > kThreshold;
 }
 
 std::string CoordinateText(double value) { return value == 0 ? "0.0" : geo::EcmaNumberText(value); }

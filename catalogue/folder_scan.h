@@ -44,6 +44,9 @@ CoordinateList ReadPhotoPosition(const exif::ExifReader& reader, geo::ScriptHost
 // Replaces names, table and map points with those of tables.current_folder;
 // a folder that cannot be listed leaves all three empty.
 void ScanFolder(PhotoTables& tables, const exif::ExifReader& reader, geo::ScriptHost& host);
+// True when the photo goes on the map: its longitude is farther than 1e-7
+// from zero (not a number is not); false for an empty list.
+bool OnMap(const CoordinateList& coordinates);
 // A coordinate's text: "0.0" for zero, else the ECMAScript number text.
 std::string CoordinateText(double value);
 // The text of item `index` (0-based) of a coordinate list; empty when missing.

@@ -315,6 +315,11 @@ std::int32_t TypeAt(const TagRecordList& list, std::int64_t position) {
   return record ? record->type : 0;
 }
 
+std::string DegreesTextOf(const TagRecordList& list, std::string_view tag) {
+  const std::int64_t at = IndexOf(list, tag);
+  return ExifReader::ToDegreesText(ValueAt(list, at), list.byteorder, at < 0 ? kTypeRational : TypeAt(list, at));
+}
+
 TagRecordList ExifReader::ReadTags(const std::string& path) const {
   return ReadFrom(FileBytes(path), pointer_tags_);
 }

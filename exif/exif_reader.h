@@ -38,6 +38,9 @@ const TagRecord* RecordAt(const TagRecordList& list, std::int64_t position);
 std::string_view ValueAt(const TagRecordList& list, std::int64_t position);
 // The type at 1-based `position`; 0 outside the records.
 std::int32_t TypeAt(const TagRecordList& list, std::int64_t position);
+// ToDegreesText of the first record carrying `tag`, read by that record's
+// type; "0" when no record carries it.
+std::string DegreesTextOf(const TagRecordList& list, std::string_view tag);
 
 class ExifReader {
  public:

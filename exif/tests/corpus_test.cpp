@@ -66,20 +66,14 @@ class Corpus : public ::testing::Test {
   ExifReader reader_;
 };
 
-std::string Degrees(const TagRecordList& list, std::string_view tag) {
-  const std::int64_t at = IndexOf(list, tag);
-  return ExifReader::ToDegreesText(ValueAt(list, at), list.byteorder,
-                                   at < 0 ? kTypeRational : TypeAt(list, at));
-}
-
 TEST_F(Corpus, DegreesTextsMatchTheTable) {
   const std::vector<Row> rows = ReadTable(kCorpus / "expected.tsv");
   ASSERT_GE(rows.size(), 50u);
   for (const Row& row : rows) {
     const std::string& file = row.at("file");
     const TagRecordList list = reader_.ReadTags((kCorpus / file).string());
-    const std::string lng = Degrees(list, "0004");
-    const std::string lat = Degrees(list, "0002");
+    const std::string lng = DegreesTextOf(list, "0004");
+    const std::string lat = DegreesTextOf(list, "0002");
     if (Informational(file)) {
       if (lng != Unsigned(row.at("wgs84_lng_text")) || lat != Unsigned(row.at("wgs84_lat_text"))) {
         std::cout << "note: " << file << " reads " << lng << "," << lat << " here\n";
