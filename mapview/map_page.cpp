@@ -1,5 +1,6 @@
 #include "mapview/map_page.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -7,8 +8,8 @@
 namespace tavimo::mapview {
 namespace {
 
-// The page as written, before its settings are filled in: @KEY@, @PORT@ and
-// @SECURITY@ (a script line setting the security code, or nothing).
+// The page as written, before its settings are filled in: @KEY@, @PORT@,
+// @TOKEN@ and @SECURITY@ (a script line setting the security code, or nothing).
 constexpr const char* kPageTemplate =
     "<!doctype html>\r\n"
     "<html>\r\n"
@@ -71,13 +72,13 @@ constexpr const char* kPageTemplate =
     "\r\n"
     "    function opendraw() {\r\n"
     "        removeMarkers();\r\n"
-    "        $.post('http://127.0.0.1:@PORT@/', {}, function (positions) {\r\n"
+    "        $.post('http://127.0.0.1:@PORT@/?token=@TOKEN@', {}, function (positions) {\r\n"
     "            drawpoint(positions);\r\n"
     "        });\r\n"
     "    }\r\n"
     "\r\n"
     "    function postdata(position) {\r\n"
-    "        $.post('http://127.0.0.1:@PORT@/data', {lng: position.R, lat: position.Q});\r\n"
+    "        $.post('http://127.0.0.1:@PORT@/data?token=@TOKEN@', {lng: position.R, lat: position.Q});\r\n"
     "    }\r\n"
     "\r\n"
     "    opendraw();\r\n"
@@ -107,14 +108,20 @@ void ReplaceAll(std::string& text, const std::string& from, const std::string& t
 
 }  // namespace
 
-PageSettings PageSettingsFromEnvironment(int port) {
-  return {FromEnvironment("TAVIMO_AMAP_KEY"), FromEnvironment("TAVIMO_AMAP_SECURITY_CODE"), port};
+PageSettings PageSettingsFromEnvironment(int port, const std::string& token) {
+  return {FromEnvironment("TAVIMO_AMAP_KEY"), FromEnvironment("TAVIMO_AMAP_SECURITY_CODE"), port, token};
 }
 
 std::string MapPage(const PageSettings& settings) {
   std::string page = kPageTemplate;
   ReplaceAll(page, "@KEY@", settings.key.empty() ? kKeyPlaceholder : settings.key);
   ReplaceAll(page, "@PORT@", std::to_string(settings.port));
+  // The server answers web pages only with this run's token; a token that
+  // is not plain hex would break out of the script's quotes, so it is left out.
+  const bool plain_token = std::all_of(settings.token.begin(), settings.token.end(), [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+  });
+  ReplaceAll(page, "@TOKEN@", plain_token ? settings.token : std::string());
   // Keys issued since late 2021 need the security code set before the API loads.
   ReplaceAll(page, "@SECURITY@",
              settings.security_code.empty()

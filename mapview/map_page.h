@@ -9,11 +9,12 @@ struct PageSettings {
   std::string key;            // AMap web API key; empty keeps the placeholder
   std::string security_code;  // AMap security code; empty for none
   int port = 8080;            // the map server's loopback port
+  std::string token;          // the map server's access token (hex); sent with each request
 };
 
 // TAVIMO_AMAP_KEY and TAVIMO_AMAP_SECURITY_CODE when set (letters and
-// digits only; anything else is ignored), with `port`.
-PageSettings PageSettingsFromEnvironment(int port);
+// digits only; anything else is ignored), with `port` and `token`.
+PageSettings PageSettingsFromEnvironment(int port, const std::string& token);
 // The map page: UTF-8, CR LF line ends, with the settings written in.
 std::string MapPage(const PageSettings& settings);
 // `run_directory` + "/option".

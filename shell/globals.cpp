@@ -47,7 +47,8 @@ void OnMainWindowCreated(Globals& globals, MainWindow& window, platform::WindowR
   Globals* state = &globals;
   const auto open_folder = [state](const std::string& names) { catalogue::OnFolderDropped(IntakeOf(*state), names); };
   const std::string page_path = mapview::MapPagePath(mapview::RunDirectory());
-  mapview::WriteMapPage(page_path, mapview::MapPage(mapview::PageSettingsFromEnvironment(MapPort())));
+  mapview::WriteMapPage(page_path, mapview::MapPage(mapview::PageSettingsFromEnvironment(
+                                       MapPort(), globals.map_server->AccessToken())));
   window.Browser()->setPage(new mapview::MapWebPage(page_path, open_folder, window.Browser()));
   WatchMapDrops(window.Browser(), open_folder);
   runtime.SetBrowserAddress(mapview::BrowserPagePath(page_path));

@@ -35,7 +35,7 @@ TEST(MapPage, HasTheDocumentedPartsWithCrLfLineEnds) {
         "https://webapi.amap.com/maps?v=1.4.15&key=您申请的key值", "https://webapi.amap.com/ui/1.1/main.js",
         "center: [116.397428, 39.90923]", "zoom: 13", "'control/BasicControl'", "position: 'rt'",
         "icon: './poi-marker-default.png'", "new AMap.Pixel(-13, -30)", "e.target.De.position",
-        "lng: position.R, lat: position.Q", "'http://127.0.0.1:8080/'", "'http://127.0.0.1:8080/data'",
+        "lng: position.R, lat: position.Q", "'http://127.0.0.1:8080/?token='", "'http://127.0.0.1:8080/data?token='",
         "map.setFitView();", "function removeMarkers()", "function opendraw()", "function postdata(position)"}) {
     EXPECT_NE(page.find(part), std::string::npos) << part;
   }
@@ -43,21 +43,27 @@ TEST(MapPage, HasTheDocumentedPartsWithCrLfLineEnds) {
 }
 
 TEST(MapPage, CarriesKeySecurityCodeAndPort) {
-  const std::string page = MapPage({"0123abcd", "feed42", 18080});
+  const std::string page = MapPage({"0123abcd", "feed42", 18080, "00ff11ee"});
   EXPECT_NE(page.find("maps?v=1.4.15&key=0123abcd\""), std::string::npos);
   const std::size_t security = page.find("window._AMapSecurityConfig = {securityJsCode: 'feed42'};");
   ASSERT_NE(security, std::string::npos);
   EXPECT_LT(security, page.find("webapi.amap.com/maps")) << "set before the API loads";
-  EXPECT_NE(page.find("'http://127.0.0.1:18080/data'"), std::string::npos);
+  EXPECT_NE(page.find("$.post('http://127.0.0.1:18080/?token=00ff11ee', {}"), std::string::npos);
+  EXPECT_NE(page.find("$.post('http://127.0.0.1:18080/data?token=00ff11ee', {lng"), std::string::npos);
+  // A token that is not plain hex could break out of the quotes: left out.
+  const std::string unsafe = MapPage({"", "", 8080, "ab'+alert(1)+'"});
+  EXPECT_EQ(unsafe.find("alert"), std::string::npos);
+  EXPECT_NE(unsafe.find("'http://127.0.0.1:8080/?token='"), std::string::npos);
 }
 
 TEST(PageSettingsFromEnvironment, TakesOnlyPlainKeys) {
   ::setenv("TAVIMO_AMAP_KEY", "abc123", 1);
   ::setenv("TAVIMO_AMAP_SECURITY_CODE", "x'};alert(1);//", 1);
-  const PageSettings settings = PageSettingsFromEnvironment(9000);
+  const PageSettings settings = PageSettingsFromEnvironment(9000, "beef");
   ::unsetenv("TAVIMO_AMAP_KEY");
   ::unsetenv("TAVIMO_AMAP_SECURITY_CODE");
   EXPECT_EQ(settings.key, "abc123");
+  EXPECT_EQ(settings.token, "beef");
   EXPECT_EQ(settings.security_code, "");
   EXPECT_EQ(settings.port, 9000);
 }
@@ -74,7 +80,7 @@ TEST(WriteMapPage, WritesOnlyAMissingOrDifferentFile) {
   const auto written = std::filesystem::last_write_time(path);
   EXPECT_FALSE(WriteMapPage(path, page)) << "an equal file is left alone";
   EXPECT_EQ(std::filesystem::last_write_time(path), written);
-  for (std::string changed : {page + " ", page.substr(0, page.size() - 1), MapPage({"userkey", "", 8080})}) {
+  for (std::string changed : {page + " ", page.substr(0, page.size() - 1), MapPage({"userkey", "", 8080, ""})}) {
     dir.Write("option", changed);
     EXPECT_TRUE(WriteMapPage(path, page));
     EXPECT_EQ(Read(path), page);

@@ -6,6 +6,7 @@
 #include <QListWidget>
 #include <QMimeData>
 #include <QTest>
+#include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineView>
@@ -43,6 +44,18 @@ int FreePort() {
   return ntohs(address.sin_port);
 }
 
+// Tries every way a web page has to read the positions or to make the
+// window list photos: a CORS fetch, a form post without CORS, an image.
+constexpr const char* kForeignSite = R"(<!doctype html><html><body><script>
+  const q = new URLSearchParams(location.search);
+  const server = 'http://127.0.0.1:' + q.get('port');
+  window.result = 'pending';
+  fetch(server + '/', {method: 'POST'})
+      .then(r => r.text()).then(t => { window.result = 'read ' + t; }, () => { window.result = 'blocked'; });
+  fetch(server + '/data', {method: 'POST', mode: 'no-cors', body: new URLSearchParams({lng: q.get('lng'), lat: q.get('lat')})});
+  new Image().src = server + '/data?lng=' + q.get('lng') + '&lat=' + q.get('lat');
+</script></body></html>)";
+
 class FakeProvider : public QWebEngineUrlRequestInterceptor {
  public:
   explicit FakeProvider(int port) : port_(port) {}
@@ -68,6 +81,11 @@ class MapView : public ::testing::Test {
         response.set_content(body, "text/javascript");
       });
     }
+    // A page of some web site the user visits, on another loopback origin.
+    provider_server_->Get("/site.html", [](const httplib::Request&, httplib::Response& response) {
+      response.set_content(kForeignSite, "text/html");
+    });
+    provider_port_ = port;
     provider_thread_ = new std::thread([] { provider_server_->listen_after_bind(); });
     interceptor_ = new FakeProvider(port);
     QWebEngineProfile::defaultProfile()->setUrlRequestInterceptor(interceptor_);
@@ -113,11 +131,13 @@ class MapView : public ::testing::Test {
   std::unique_ptr<Desktop> desktop_;
   testing::TempDir dir_;
   static httplib::Server* provider_server_;
+  static int provider_port_;
   static std::thread* provider_thread_;
   static FakeProvider* interceptor_;
 };
 
 httplib::Server* MapView::provider_server_ = nullptr;
+int MapView::provider_port_ = 0;
 std::thread* MapView::provider_thread_ = nullptr;
 FakeProvider* MapView::interceptor_ = nullptr;
 
@@ -174,6 +194,42 @@ TEST_F(MapView, NavigationToALocalFolderOpensItInstead) {
   EXPECT_EQ(desktop_->State().tables.current_folder, kSamples + "/");
   ASSERT_TRUE(WaitFor("__fakeAMap.onMap().length == 10"));
   EXPECT_EQ(browser->url(), page);
+}
+
+TEST_F(MapView, AWebSiteCannotReadThePositionsNorListPhotos) {
+  catalogue::OnFolderDropped(IntakeOf(desktop_->State()), kSamples);
+  ASSERT_TRUE(WaitFor("__fakeAMap.onMap().length == 10"));
+  const catalogue::CoordinateList first = desktop_->State().tables.map_points.Snapshot()->front();
+  QWebEnginePage site(QWebEngineProfile::defaultProfile());
+  bool loaded = false;
+  QObject::connect(&site, &QWebEnginePage::loadFinished, [&](bool) { loaded = true; });
+  site.load(QUrl(QStringLiteral("http://127.0.0.1:%1/site.html?port=%2&lng=%3&lat=%4")
+                     .arg(provider_port_)
+                     .arg(desktop_->State().port)
+                     .arg(QString::fromStdString(catalogue::CoordinateText(first[0])))
+                     .arg(QString::fromStdString(catalogue::CoordinateText(first[1])))));
+  for (int i = 0; i < 500 && !loaded; ++i) QTest::qWait(10);
+  ASSERT_TRUE(loaded);
+  QString result;
+  for (int i = 0; i < 300; ++i) {
+    bool done = false;
+    site.runJavaScript(QStringLiteral("window.result"), [&](const QVariant& value) {
+      result = value.toString();
+      done = true;
+    });
+    while (!done) QTest::qWait(5);
+    if (result != QStringLiteral("pending")) break;
+    QTest::qWait(10);
+  }
+  EXPECT_EQ(result.toStdString(), "blocked");
+  // Time for the post and the image to arrive and be handed on, were they answered.
+  QTest::qWait(500);
+  EXPECT_EQ(desktop_->Window().PhotoList()->count(), 0) << "the window listed photos for a web site";
+  // Our own page still reads and lists.
+  Js("__fakeAMap.click(0)");
+  QListWidget* list = desktop_->Window().PhotoList();
+  for (int i = 0; i < 300 && list->count() == 0; ++i) QTest::qWait(10);
+  EXPECT_EQ(list->count(), 2);
 }
 
 }  // namespace
