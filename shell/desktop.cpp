@@ -13,6 +13,7 @@
 #include <filesystem>
 
 #include "platform/canvas.h"
+#include "platform/shutdown_hooks.h"
 #include "shell/menus.h"
 #include "shell/photo_list.h"
 #include "shell/preview.h"
@@ -84,7 +85,12 @@ int RunDesktop(int argc, char** argv, const std::string& folder) {
 
   Desktop desktop;
   QObject::connect(&app, &QCoreApplication::aboutToQuit, [&desktop] { ReleaseGlobals(desktop.State()); });
+  // A signal, or a window destroyed from outside, ends the program as
+  // closing the window does: the server stops first, in-flight requests get
+  // their answer.
+  platform::OnTerminationSignal([] { QCoreApplication::quit(); });
   desktop.Window().show();
+  platform::OnNativeWindowDestroyed(&desktop.Window(), [] { QCoreApplication::quit(); });
   if (!folder.empty()) {
     const std::string path = FolderArgument(folder);
     // Once the event loop runs, exactly as a drop would arrive.
