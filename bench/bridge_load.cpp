@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "bridge/map_server.h"
+#include "tests/support/task_thread.h"
 
 namespace {
 
@@ -43,46 +44,6 @@ constexpr int kProbes = 5;            // normal requests timed beside them
 constexpr auto kProbeLimit = 40s;
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-// Stands in for the GUI thread: runs posted tasks in turn.
-class TaskThread {
- public:
-  TaskThread() : thread_([this] { Run(); }) {}
-  ~TaskThread() {
-    {
-      const std::lock_guard lock(mutex_);
-      quit_ = true;
-    }
-    wake_.notify_all();
-    thread_.join();
-  }
-  void Post(std::function<void()> task) {
-    {
-      const std::lock_guard lock(mutex_);
-      tasks_.push_back(std::move(task));
-    }
-    wake_.notify_all();
-  }
-
- private:
-  void Run() {
-    std::unique_lock lock(mutex_);
-    while (true) {
-      wake_.wait(lock, [this] { return quit_ || !tasks_.empty(); });
-      if (tasks_.empty()) return;
-      auto task = std::move(tasks_.front());
-      tasks_.pop_front();
-      lock.unlock();
-      task();
-      lock.lock();
-    }
-  }
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::deque<std::function<void()>> tasks_;
-  bool quit_ = false;
-  std::thread thread_;
-};
 
 // A server under test: where it listens and how it is stopped.
 struct Target {
@@ -265,7 +226,7 @@ int main(int argc, char** argv) {
   tavimo::catalogue::PointList list;
   for (int i = 0; i < 200; ++i) list.push_back({116.0 + i * 1e-3, 39.0 + i * 1e-3});
   points.Replace(list);
-  TaskThread gui;
+  tavimo::testing::TaskThread gui;
   const auto list_at = [](const std::string&, const std::string&) { std::this_thread::sleep_for(1ms); };
 
   auto bridge = std::make_unique<tavimo::bridge::MapServer>(

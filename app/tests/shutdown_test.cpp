@@ -1,8 +1,6 @@
 // The whole program, started as a user starts it, ended in each of the ways
 // a desktop ends a program, with connections still open to its server.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -17,50 +15,17 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/loopback.h"
+
 namespace tavimo::app {
 namespace {
 
 using namespace std::chrono_literals;
 
-int Connect(int port) {
-  const int sock = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    ::close(sock);
-    return -1;
-  }
-  timeval wait{2, 0};
-  ::setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-  return sock;
-}
-
 // The body of "/" on `port`; empty while nothing answers.
 std::string Points(int port) {
-  const int sock = Connect(port);
-  if (sock < 0) return {};
-  const std::string request = "GET / HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n\r\n";
-  ::send(sock, request.data(), request.size(), MSG_NOSIGNAL);
-  std::string answer;
-  char buffer[4096];
-  for (ssize_t n; (n = ::recv(sock, buffer, sizeof buffer, 0)) > 0;) answer.append(buffer, static_cast<std::size_t>(n));
-  ::close(sock);
-  const std::size_t body = answer.find("\r\n\r\n");
-  return body == std::string::npos ? std::string() : answer.substr(body + 4);
-}
-
-int FreePort() {
-  const int sock = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  ::getsockname(sock, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(sock);
-  return ntohs(address.sin_port);
+  return testing::BodyOf(
+      testing::RawExchange(port, "GET / HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n\r\n", 2s));
 }
 
 xcb_atom_t Atom(xcb_connection_t* connection, const char* name) {
@@ -124,7 +89,7 @@ class Shutdown : public ::testing::Test {
  protected:
   void SetUp() override {
     if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "needs a display (the test command runs it under Xvfb)";
-    port_ = FreePort();
+    port_ = testing::FreeLoopbackPort();
     pid_ = ::fork();
     if (pid_ == 0) {
       ::setenv("TAVIMO_PORT", std::to_string(port_).c_str(), 1);
@@ -199,8 +164,8 @@ TEST_F(Shutdown, EveryWayOfEndingStopsTheServerAndExitsCleanly) {
   for (const Way& way : ways) {
     if (way.name != ways[0].name) SetUp();
     // Connections in flight: one idle, one sending its request slowly.
-    const int idle = Connect(port_);
-    const int slow = Connect(port_);
+    const int idle = testing::ConnectLoopback(port_, 2s);
+    const int slow = testing::ConnectLoopback(port_, 2s);
     ASSERT_GE(idle, 0);
     ASSERT_GE(slow, 0);
     ::send(slow, "GET / HTTP/1.1\r\n", 16, MSG_NOSIGNAL);

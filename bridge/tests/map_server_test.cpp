@@ -1,7 +1,5 @@
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -14,98 +12,29 @@
 
 #include "bridge/map_server.h"
 #include "bridge/page_access.h"
+#include "tests/support/loopback.h"
+#include "tests/support/task_thread.h"
 
 namespace tavimo::bridge {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Stands in for the GUI thread: runs posted tasks one after another.
-class TaskThread {
- public:
-  TaskThread() : thread_([this] { Run(); }) {}
-  ~TaskThread() {
-    {
-      const std::lock_guard lock(mutex_);
-      quit_ = true;
-    }
-    wake_.notify_all();
-    thread_.join();
-  }
-  void Post(std::function<void()> task) {
-    {
-      const std::lock_guard lock(mutex_);
-      tasks_.push_back(std::move(task));
-    }
-    wake_.notify_all();
-  }
-  std::thread::id Id() const { return thread_.get_id(); }
-
- private:
-  void Run() {
-    std::unique_lock lock(mutex_);
-    while (true) {
-      wake_.wait(lock, [this] { return quit_ || !tasks_.empty(); });
-      if (tasks_.empty()) return;
-      auto task = std::move(tasks_.front());
-      tasks_.pop_front();
-      lock.unlock();
-      task();
-      lock.lock();
-    }
-  }
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::deque<std::function<void()>> tasks_;
-  bool quit_ = false;
-  std::thread thread_;
-};
-
-// Sends `bytes` on a fresh connection to 127.0.0.1:`port` and returns all
-// that comes back until the server closes; empty when nothing came within
-// `wait` (so a server that waits for more than was sent shows as empty).
-std::string RawExchange(int port, const std::string& bytes, std::chrono::milliseconds wait = 4s) {
-  const int sock = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  timeval timeout{static_cast<time_t>(wait.count() / 1000), static_cast<suseconds_t>(wait.count() % 1000 * 1000)};
-  ::setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  std::string answer;
-  if (::connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      ::send(sock, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size())) {
-    char buffer[4096];
-    for (ssize_t n; (n = ::recv(sock, buffer, sizeof buffer, 0)) > 0;) answer.append(buffer, static_cast<std::size_t>(n));
-  }
-  ::close(sock);
-  return answer;
-}
-
-// The status code of a raw answer; 0 when there is none.
-int StatusOf(const std::string& answer) {
-  return answer.rfind("HTTP/1.1 ", 0) == 0 ? std::atoi(answer.c_str() + 9) : 0;
-}
+using testing::RawExchange;
+using testing::StatusOf;
+using testing::TaskThread;
 
 // A connection that stays open without a request, or sends one slowly.
 class OpenConnection {
  public:
-  explicit OpenConnection(int port) : sock_(::socket(AF_INET, SOCK_STREAM, 0)) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    connected_ = ::connect(sock_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  }
+  explicit OpenConnection(int port) : sock_(testing::ConnectLoopback(port)) {}
   ~OpenConnection() { ::close(sock_); }
   OpenConnection(const OpenConnection&) = delete;
   OpenConnection& operator=(const OpenConnection&) = delete;
-  bool Connected() const { return connected_; }
+  bool Connected() const { return sock_ >= 0; }
   void Send(const std::string& bytes) { ::send(sock_, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
 
  private:
   int sock_;
-  bool connected_ = false;
 };
 
 class MapServerTest : public ::testing::Test {

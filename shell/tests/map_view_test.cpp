@@ -10,16 +10,13 @@
 #include <QWebEngineProfile>
 #include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineView>
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <thread>
 
 #include "shell/desktop.h"
 #include "tests/support/jpeg_builder.h"
+#include "tests/support/loopback.h"
 
 namespace tavimo::shell {
 namespace {
@@ -31,18 +28,6 @@ std::string ReadFile(const std::string& path) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-// A loopback port free right now: bound, read and closed again.
-int FreePort() {
-  const int sock = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  ::getsockname(sock, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(sock);
-  return ntohs(address.sin_port);
-}
 
 // Tries every way a web page has to read the positions or to make the
 // window list photos: a CORS fetch, a form post without CORS, an image.
@@ -97,7 +82,7 @@ class MapView : public ::testing::Test {
   }
 
   void SetUp() override {
-    ::setenv("TAVIMO_PORT", std::to_string(FreePort()).c_str(), 1);
+    ::setenv("TAVIMO_PORT", std::to_string(testing::FreeLoopbackPort()).c_str(), 1);
     desktop_ = std::make_unique<Desktop>();
     ::setenv("TAVIMO_PORT", "0", 1);
     desktop_->Window().show();
