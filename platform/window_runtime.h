@@ -60,6 +60,10 @@ class WindowRuntime {
   // Opens the file or folder with the desktop's default application; the
   // outcome is the desktop's.
   virtual void ShellOpen(const std::string& path) = 0;
+  // Shows `text` in the main window's status bar, and `details` when the
+  // pointer rests on it; an empty text takes the notice away. Both are shown
+  // as plain text. Nothing when there is no window.
+  virtual void SetStatusNotice(const std::string& text, const std::string& details) = 0;
   // Starts a navigation of the browser box; a "javascript:" address runs in
   // the page shown. Nothing when there is no browser box.
   virtual void SetBrowserAddress(const std::string& address) = 0;
