@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <QBuffer>
 #include <QDesktopServices>
-#include <QImage>
 #include <QLabel>
 #include <QMainWindow>
 #include <QStatusBar>
@@ -16,6 +14,7 @@
 #include "platform/qt_window_runtime.h"
 #include "tests/support/file_cases.h"
 #include "tests/support/jpeg_builder.h"
+#include "tests/support/qt_images.h"
 
 namespace tavimo::platform {
 namespace {
@@ -23,16 +22,6 @@ namespace {
 using testing::TempDir;
 
 constexpr std::int64_t kFourGiB = std::int64_t{4} << 30;
-
-std::string RedJpeg(int width, int height) {
-  QImage image(width, height, QImage::Format_RGB32);
-  image.fill(Qt::red);
-  QByteArray bytes;
-  QBuffer buffer(&bytes);
-  buffer.open(QIODevice::WriteOnly);
-  image.save(&buffer, "JPEG");
-  return bytes.toStdString();
-}
 
 // Records the file URLs the desktop is asked to open instead of opening them.
 class UrlCatcher : public QObject {
@@ -103,7 +92,7 @@ struct PictureCase {
 };
 
 TEST_F(WindowRuntime, PicturesAreReadByTheirBytesAndDrawn) {
-  const testing::DeepFolder deep(dir_.Path(), PATH_MAX + 10, {{"deep.jpg", RedJpeg(64, 48)}});
+  const testing::DeepFolder deep(dir_.Path(), PATH_MAX + 10, {{"deep.jpg", testing::ColourJpeg(64, 48)}});
   const PictureCase cases[] = {
       {"plain", "", "plain.jpg"},
       {"name that is not UTF-8", "", std::string("caf") + testing::kNotUtf8 + ".jpg"},
@@ -113,7 +102,7 @@ TEST_F(WindowRuntime, PicturesAreReadByTheirBytesAndDrawn) {
   QtWindowRuntime runtime(&window_, nullptr, canvas_, nullptr);
   for (const PictureCase& c : cases) {
     const std::string relative = (c.folder.empty() ? "" : c.folder + "/") + c.file;
-    if (c.folder != deep.Relative()) dir_.Write(relative, RedJpeg(64, 48));
+    if (c.folder != deep.Relative()) dir_.Write(relative, testing::ColourJpeg(64, 48));
     const Picture picture = runtime.LoadPicture(dir_.Path() + "/" + relative);
     EXPECT_EQ(picture.width, 64) << c.name;
     EXPECT_EQ(picture.height, 48) << c.name;
@@ -156,7 +145,7 @@ TEST(LocalFiles, UrlsCarryTheBytesOfThePath) {
 
 TEST_F(WindowRuntime, OpenHandsTheDesktopTheRealBytes) {
   UrlCatcher catcher;
-  const std::string path = dir_.Write(std::string("caf") + testing::kNotUtf8 + " 1.jpg", RedJpeg(8, 8));
+  const std::string path = dir_.Write(std::string("caf") + testing::kNotUtf8 + " 1.jpg", testing::ColourJpeg(8, 8));
   runtime_.ShellOpen(path);
   ASSERT_EQ(catcher.urls.size(), 1);
   EXPECT_EQ(LocalPath(catcher.urls[0]), path);

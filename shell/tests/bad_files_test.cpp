@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <QBuffer>
-#include <QImage>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -18,10 +16,9 @@
 #include "platform/canvas.h"
 #include "shell/desktop.h"
 #include "shell/photo_list.h"
-#include "shell/preview.h"
 #include "tests/support/file_cases.h"
 #include "tests/support/jpeg_builder.h"
-#include "tests/support/recording_runtime.h"
+#include "tests/support/qt_images.h"
 
 namespace tavimo::shell {
 namespace {
@@ -30,70 +27,7 @@ using testing::TempDir;
 
 namespace fs = std::filesystem;
 
-constexpr std::int64_t kFourGiB = std::int64_t{4} << 30;
-
-std::string ColourJpeg(QColor colour) {
-  QImage image(64, 48, QImage::Format_RGB32);
-  image.fill(colour);
-  QByteArray bytes;
-  QBuffer buffer(&bytes);
-  buffer.open(QIODevice::WriteOnly);
-  image.save(&buffer, "JPEG");
-  return bytes.toStdString();
-}
-
-QImage Decode(const std::string& png) {
-  return QImage::fromData(reinterpret_cast<const uchar*>(png.data()), static_cast<int>(png.size()), "PNG");
-}
-
-// The photo table filled by hand, listed through a recording window.
-class BadListing : public ::testing::Test {
- protected:
-  void SetUp() override {
-    globals_ = InitGlobals();
-    globals_->window = &window_;
-    globals_->tables.current_folder = dir_.Path() + "/";
-  }
-  void Add(const std::string& name) {
-    globals_->tables.photo_names.push_back(name);
-    globals_->tables.photo_table.push_back({0, 0});
-  }
-
-  TempDir dir_;
-  testing::RecordingRuntime window_;
-  std::unique_ptr<Globals> globals_;
-};
-
-TEST_F(BadListing, WhatIsNoPhotoGetsThePlaceholderAfterAFewReads) {
-  testing::MakeSparseFile(dir_.Path() + "/huge.jpg", kFourGiB, "this is no photo");
-  Add("huge.jpg");
-  // Listed as a photo, replaced by a FIFO before the list is shown.
-  ASSERT_EQ(::mkfifo((dir_.Path() + "/fifo.jpg").c_str(), 0644), 0);
-  Add("fifo.jpg");
-  Add("gone.jpg");
-  const std::int64_t before = testing::BytesReadByProcess();
-  ListPhotosAt(*globals_, "", "");
-  const std::int64_t read = testing::BytesReadByProcess() - before;
-  const std::vector<std::string> images = window_.ShownImages();
-  ASSERT_EQ(images.size(), 3u);
-  for (const std::string& image : images) EXPECT_EQ(image, PlaceholderThumbnail());
-  if (before < 0) GTEST_SKIP() << "this system does not count the bytes a process reads";
-  // The EXIF marker search stops after 16 MiB; the decoder gives up at once.
-  EXPECT_LT(read, std::int64_t{24} << 20);
-}
-
-TEST_F(BadListing, PhotosPastPathMaxAndWithNamesThatAreNotUtf8GetTheirThumbnails) {
-  const testing::DeepFolder deep(dir_.Path(), PATH_MAX + 100, {{"deep.jpg", ColourJpeg(Qt::red)}});
-  Add(deep.Relative() + "/deep.jpg");
-  const std::string name = std::string("caf") + testing::kNotUtf8 + ".jpg";
-  dir_.Write(name, ColourJpeg(Qt::blue));
-  Add(name);
-  ListPhotosAt(*globals_, "", "");
-  const std::vector<std::string> images = window_.ShownImages();
-  ASSERT_EQ(images.size(), 2u);
-  EXPECT_GT(QColor(Decode(images[0]).pixel(40, 40)).red(), 200);
-  EXPECT_GT(QColor(Decode(images[1]).pixel(40, 40)).blue(), 200);
-}
+std::string ColourJpeg(QColor colour) { return testing::ColourJpeg(64, 48, colour); }
 
 TEST(DroppedNamesBytes, NamesThatAreNotUtf8KeepTheirBytes) {
   const QUrl url = QUrl::fromEncoded("file:///photos/trip%FF%FE/a%20b");
