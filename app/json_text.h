@@ -12,9 +12,10 @@ namespace tavimo::app {
 // case hex (0x80 to 0xff): the lone low surrogates U+DC80..U+DCFF that stand
 // for undecodable bytes in Python's "surrogateescape" (PEP 383). Decoding the
 // string and turning each such code point back into its byte gives `bytes`
-// exactly, e.g. os.fsencode(json.loads(text)) in Python. Strict parsers that
-// refuse lone surrogates (jq, nlohmann::json) cannot read such a string;
-// names that are UTF-8 never contain one.
+// exactly, e.g. os.fsencode(json.loads(text)) in Python; JavaScript's
+// JSON.parse keeps the code points too. Parsers that do not take lone
+// surrogates lose the byte (jq reads U+FFFD) or refuse the text
+// (nlohmann::json). Names that are UTF-8 never get such an escape.
 void AppendJsonString(std::string& out, std::string_view bytes);
 
 }  // namespace tavimo::app
