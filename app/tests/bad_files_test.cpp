@@ -162,6 +162,21 @@ TEST(ExportCommand, ThingsThatAreNoPhotosNeitherStopNorSlowIt) {
   EXPECT_EQ(long_folder.out, "path,longitude,latitude\r\ndeep.jpg,116.40374357265176,39.91010349934476\r\n");
 }
 
+TEST(InspectCommand, FifosDevicesAndHugeFilesAreAnsweredAtOnce) {
+  const TempDir dir;
+  const std::string fifo = dir.Path() + "/fifo.jpg";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  const std::string zero = dir.Path() + "/zero.jpg";
+  fs::create_symlink("/dev/zero", zero);
+  const std::string huge = dir.Path() + "/huge.jpg";
+  testing::MakeSparseFile(huge, kFourGiB, "this is no photo");
+  const CommandOutput run = RunTavimo("--inspect '" + fifo + "' '" + zero + "' '" + huge + "'");
+  EXPECT_EQ(run.status, 0);
+  const std::string rest = R"(","byteorder":true,"off":5,"records":[],"longitude":"0","latitude":"0","thumbnail":0})";
+  EXPECT_EQ(run.out, R"({"file":")" + fifo + rest + "\n" + R"({"file":")" + zero + rest + "\n" + R"({"file":")" + huge +
+                         rest + "\n");
+}
+
 TEST(ExportCommand, WarnsAboutWhatItCannotReadAndFailsWhenTheFolderIsClosed) {
   const auto launcher = testing::UnprivilegedLauncher();
   if (!launcher) GTEST_SKIP() << "no process the permission bits apply to can be made here";
