@@ -107,7 +107,9 @@ class TreeWalk {
     unsigned char type = entry.d_type;
     if (type == DT_UNKNOWN) {
       struct stat info {};
-      if (::fstatat(at, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) type = static_cast<unsigned char>(IFTODT(info.st_mode));
+      if (::fstatat(at, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
+        type = static_cast<unsigned char>(IFTODT(info.st_mode));
+      }
     }
     if (type == DT_DIR) {
       // Symbolic links to folders are not followed, so no tree can loop.

@@ -41,7 +41,8 @@ bool Rotated(const QImageReader& reader) {
 // breaks kept.
 QString PlainForToolTip(const std::string& text) {
   if (text.empty()) return {};
-  return QStringLiteral("<qt>%1</qt>").arg(FromUtf8(text).toHtmlEscaped().replace(QLatin1Char('\n'), QStringLiteral("<br>")));
+  const QString escaped = FromUtf8(text).toHtmlEscaped().replace(QLatin1Char('\n'), QStringLiteral("<br>"));
+  return QStringLiteral("<qt>%1</qt>").arg(escaped);
 }
 
 }  // namespace

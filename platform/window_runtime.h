@@ -28,7 +28,8 @@ class WindowRuntime {
 
   // The main window's caption; empty when there is no window.
   virtual std::string Caption() const = 0;
-  // Replaces the main window's caption; nothing when there is no window.
+  // Replaces the main window's caption, shown as written ("[*]" included);
+  // nothing when there is no window.
   virtual void SetCaption(const std::string& text) = 0;
   // Shows `text` with one OK button under the caption "信息：" and returns
   // when the user has closed it; returns at once when there is no window.

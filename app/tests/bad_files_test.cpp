@@ -180,9 +180,8 @@ TEST(InspectCommand, FifosDevicesAndHugeFilesAreAnsweredAtOnce) {
 TEST(ExportCommand, WarnsAboutWhatItCannotReadAndFailsWhenTheFolderIsClosed) {
   const auto launcher = testing::UnprivilegedLauncher();
   if (!launcher) GTEST_SKIP() << "no process the permission bits apply to can be made here";
-  TempDir dir;
-  fs::permissions(dir.Path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                  fs::perms::others_read | fs::perms::others_exec);
+  const TempDir dir;
+  testing::OpenToOthers(dir.Path());
   dir.Write("photos/a.jpg", GpsPhoto());
   dir.Write("photos/locked.jpg", GpsPhoto());
   dir.Write("photos/private/b.jpg", GpsPhoto());

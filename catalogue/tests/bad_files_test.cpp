@@ -55,11 +55,6 @@ class BadFiles : public ::testing::Test {
     tables_.current_folder = folder + "/";
     return ScanFolder(tables_, reader_, host_);
   }
-  // Lets user "nobody" into the temp folder, as a real photo folder would.
-  void OpenToOthers() {
-    fs::permissions(dir_.Path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                     fs::perms::others_read | fs::perms::others_exec);
-  }
 
   exif::ExifReader reader_;
   geo::ScriptHost host_;
@@ -100,7 +95,7 @@ TEST_F(BadFiles, BrokenLinksAreNamedWithTheirReason) {
 }
 
 TEST_F(BadFiles, UnreadableSubFoldersAndPhotosAreNamed) {
-  OpenToOthers();
+  testing::OpenToOthers(dir_.Path());
   dir_.Write("open.jpg", GpsPhoto());
   const std::string locked = dir_.Write("locked.jpg", GpsPhoto());
   dir_.Write("private/inside.jpg", GpsPhoto());
@@ -126,7 +121,7 @@ TEST_F(BadFiles, UnreadableSubFoldersAndPhotosAreNamed) {
 }
 
 TEST_F(BadFiles, TopFolderThatCannotBeReadSaysWhy) {
-  OpenToOthers();
+  testing::OpenToOthers(dir_.Path());
   dir_.Write("closed/a.jpg", GpsPhoto());
   fs::permissions(dir_.Path() + "/closed", fs::perms::none);
   const auto seen = testing::RunUnprivileged([&] {

@@ -43,6 +43,8 @@ void MakeSocket(const std::string& path) {
   ::close(fd);
 }
 
+void Link(const std::string& target, const std::string& path) { std::filesystem::create_symlink(target, path); }
+
 struct OpenCase {
   const char* name;
   std::function<void(const TempDir&, const std::string&)> make;  // makes the path
@@ -75,11 +77,10 @@ INSTANTIATE_TEST_SUITE_P(
         OpenCase{"Missing", [](const TempDir&, const std::string&) {}, FileStatus::kMissing, "No such file"},
         OpenCase{"ThroughAFile", [](const TempDir& d, const std::string&) { d.Write("x.jpg", GpsPhoto()); },
                  FileStatus::kMissing, "Not a directory"},
-        OpenCase{"DanglingLink",
-                 [](const TempDir&, const std::string& p) { std::filesystem::create_symlink("gone.jpg", p); },
+        OpenCase{"DanglingLink", [](const TempDir&, const std::string& p) { Link("gone.jpg", p); },
                  FileStatus::kMissing, "No such file"},
-        OpenCase{"LinkLoop", [](const TempDir&, const std::string& p) { std::filesystem::create_symlink("x.jpg", p); },
-                 FileStatus::kFailed, "Too many levels of symbolic links"},
+        OpenCase{"LinkLoop", [](const TempDir&, const std::string& p) { Link("x.jpg", p); }, FileStatus::kFailed,
+                 "Too many levels of symbolic links"},
         OpenCase{"Folder", [](const TempDir&, const std::string& p) { std::filesystem::create_directory(p); },
                  FileStatus::kNotRegular, "not a regular file"},
         // Without O_NONBLOCK the open would wait for a writer forever.
@@ -88,10 +89,10 @@ INSTANTIATE_TEST_SUITE_P(
         OpenCase{"Socket", [](const TempDir&, const std::string& p) { MakeSocket(p); }, FileStatus::kNotRegular,
                  "not a regular file"},
         // Endless bytes: a device must not be read.
-        OpenCase{"Device", [](const TempDir&, const std::string& p) { std::filesystem::create_symlink("/dev/zero", p); },
-                 FileStatus::kNotRegular, "not a regular file"},
-        OpenCase{"Terminal", [](const TempDir&, const std::string& p) { std::filesystem::create_symlink("/dev/tty", p); },
-                 FileStatus::kNotRegular, ""}),
+        OpenCase{"Device", [](const TempDir&, const std::string& p) { Link("/dev/zero", p); }, FileStatus::kNotRegular,
+                 "not a regular file"},
+        OpenCase{"Terminal", [](const TempDir&, const std::string& p) { Link("/dev/tty", p); }, FileStatus::kNotRegular,
+                 ""}),
     [](const auto& test) { return std::string(test.param.name); });
 
 TEST(ReadOnlyFile, ReadsArePositionedAndCutAtTheEnd) {
@@ -112,10 +113,8 @@ TEST(ReadOnlyFile, ReadsArePositionedAndCutAtTheEnd) {
 }
 
 TEST(ReadOnlyFile, PermissionDeniedIsAFailureWithItsReason) {
-  TempDir dir;
-  std::filesystem::permissions(dir.Path(), std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
-                                               std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
-                                               std::filesystem::perms::others_exec);
+  const TempDir dir;
+  testing::OpenToOthers(dir.Path());
   const std::string path = dir.Write("locked.jpg", GpsPhoto());
   std::filesystem::permissions(path, std::filesystem::perms::none);
   const auto seen = testing::RunUnprivileged([&] {

@@ -56,8 +56,9 @@ class WindowRuntime : public ::testing::Test {
 };
 
 TEST_F(WindowRuntime, CaptionShowsTheTextAsItStands) {
-  for (const std::string& caption : {std::string("Tavimo by:Orsel  - /photos/tit[*]le/"), std::string("[*]"),
-                                     std::string("a[*][*]b"), std::string("[*][*][*]x[*]"), std::string("旅行 2026")}) {
+  const std::string captions[] = {"Tavimo by:Orsel  - /photos/tit[*]le/", "[*]", "a[*][*]b", "[*][*][*]x[*]",
+                                  "旅行 2026"};
+  for (const std::string& caption : captions) {
     runtime_.SetCaption(caption);
     // What the window system is given, after Qt has dealt with its placeholder.
     EXPECT_EQ(window_.windowHandle()->title().toStdString(), caption);
@@ -68,7 +69,8 @@ TEST_F(WindowRuntime, CaptionShowsTheTextAsItStands) {
 TEST_F(WindowRuntime, StatusNoticeIsAPlainLabelShownWhileThereIsText) {
   runtime_.SetStatusNotice("", "");
   EXPECT_EQ(Notice(), nullptr) << "no label before there is something to say";
-  runtime_.SetStatusNotice("2 个照片或子目录无法读取", "<b>bold</b>.jpg：Permission denied\nsub/：Input/output error");
+  runtime_.SetStatusNotice("2 个照片或子目录无法读取",
+                           "<b>bold</b>.jpg：Permission denied\nsub/：Input/output error");
   QLabel* notice = Notice();
   ASSERT_NE(notice, nullptr);
   EXPECT_TRUE(notice->isVisible());

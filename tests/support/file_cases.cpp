@@ -130,12 +130,18 @@ std::optional<std::string> RunUnprivileged(const std::function<std::string()>& w
   std::string result;
   std::array<char, 4096> buffer{};
   ssize_t got = 0;
-  while ((got = ::read(pipe_fds[0], buffer.data(), buffer.size())) > 0) result.append(buffer.data(), static_cast<std::size_t>(got));
+  while ((got = ::read(pipe_fds[0], buffer.data(), buffer.size())) > 0) {
+    result.append(buffer.data(), static_cast<std::size_t>(got));
+  }
   ::close(pipe_fds[0]);
   int status = 0;
   ::waitpid(child, &status, 0);
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
   return result;
+}
+
+void OpenToOthers(const std::string& folder) {
+  if (::chmod(folder.c_str(), 0755) != 0) throw std::runtime_error("cannot open " + folder + " to others");
 }
 
 std::optional<std::string> UnprivilegedLauncher() {

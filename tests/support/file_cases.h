@@ -50,8 +50,11 @@ std::int64_t BytesReadByProcess();
 // child takes the user and group "nobody" when this process is root, which
 // ignores them. Returns what `work` returned; nullopt when no such child
 // could be made. Folders on the way to what `work` reads must let "nobody"
-// through (a TempDir is mode 700 until chmod'ed).
+// through (see OpenToOthers).
 std::optional<std::string> RunUnprivileged(const std::function<std::string()>& work);
+
+// Lets every user into `folder` (mode 755): a TempDir is made mode 700.
+void OpenToOthers(const std::string& folder);
 
 // The shell words that run a command as that child would (an empty text when
 // this process is not root); nullopt when root may not change its user.
