@@ -106,12 +106,17 @@ int ReadOnlyFile::Descriptor() const { return fd_; }
 
 std::string ReadOnlyFile::Read(std::int64_t offset, std::int64_t length) const {
   if (fd_ < 0 || offset < 0 || offset >= size_ || length <= 0) return {};
-  length = std::min(length, size_ - offset);
-  std::string out(static_cast<std::size_t>(length), '\0');
+  std::string out(static_cast<std::size_t>(std::min(length, size_ - offset)), '\0');
+  out.resize(static_cast<std::size_t>(ReadInto(offset, out.data(), static_cast<std::int64_t>(out.size()))));
+  return out;
+}
+
+std::int64_t ReadOnlyFile::ReadInto(std::int64_t offset, char* out, std::int64_t length) const {
+  if (fd_ < 0 || offset < 0 || offset >= size_ || length <= 0) return 0;
+  const auto wanted = static_cast<std::size_t>(std::min(length, size_ - offset));
   std::size_t done = 0;
-  while (done < out.size()) {
-    const ssize_t got = ::pread(fd_, out.data() + done, out.size() - done,
-                                static_cast<off_t>(offset) + static_cast<off_t>(done));
+  while (done < wanted) {
+    const ssize_t got = ::pread(fd_, out + done, wanted - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) {
       error_ = errno;
@@ -121,8 +126,7 @@ std::string ReadOnlyFile::Read(std::int64_t offset, std::int64_t length) const {
     if (got <= 0) break;
     done += static_cast<std::size_t>(got);
   }
-  out.resize(done);
-  return out;
+  return static_cast<std::int64_t>(done);
 }
 
 }  // namespace tavimo::exif

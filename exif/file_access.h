@@ -52,6 +52,9 @@ class ReadOnlyFile {
   // empty for a negative offset or length, or when the file is not open. A
   // read the system refuses ends the bytes early and sets the status kFailed.
   std::string Read(std::int64_t offset, std::int64_t length) const;
+  // The same into `out`, which has room for `length` bytes; returns how many
+  // were read.
+  std::int64_t ReadInto(std::int64_t offset, char* out, std::int64_t length) const;
 
  private:
   int fd_ = -1;

@@ -136,7 +136,7 @@ Rect QtWindowRuntime::CanvasSize() const {
 void QtWindowRuntime::CanvasDraw(const Picture& picture, const Rect& where) {
   if (!canvas_ || picture.width <= 0 || picture.height <= 0 || where.width <= 0 || where.height <= 0) return;
   const exif::ReadOnlyFile file(picture.path);
-  const std::unique_ptr<QFile> device = FileDevice(file);
+  const std::unique_ptr<QIODevice> device = FileDevice(file, kMaxPhotoBytes);
   if (!device) return;
   // Decoded at the size drawn: a 24 MP photo needs no full decode for 536 x 456.
   QImageReader reader(device.get());
@@ -149,15 +149,9 @@ void QtWindowRuntime::CanvasDraw(const Picture& picture, const Rect& where) {
 }
 
 Picture QtWindowRuntime::LoadPicture(const std::string& path) {
-  const exif::ReadOnlyFile file(path);
-  const std::unique_ptr<QFile> device = FileDevice(file);
-  if (!device) return {path, 0, 0};
   // Only the header is read here; the pixels are decoded when drawn.
-  QImageReader reader(device.get());
-  reader.setAutoTransform(true);
-  QSize size = reader.size();
-  if (!size.isValid() || size.isEmpty() || !reader.canRead()) return {path, 0, 0};
-  if (Rotated(reader)) size.transpose();
+  const QSize size = PictureSize(exif::ReadOnlyFile(path));
+  if (!size.isValid()) return {path, 0, 0};
   return {path, size.width(), size.height()};
 }
 

@@ -90,7 +90,9 @@ std::string PhotoThumbnail(const exif::ExifReader& reader, const std::string& pa
   const exif::TagRecordList records = reader.ReadTags(file);
   const std::string embedded = reader.ReadThumbnail(file, records);
   if (!embedded.empty()) return MakeThumbnail(embedded, kThumbnailSize, kThumbnailSize, OrientationOf(records));
-  const std::unique_ptr<QFile> device = platform::FileDevice(file);
+  // A file that holds no picture a decoder knows is given up after its header.
+  if (!platform::PictureSize(file).isValid()) return {};
+  const std::unique_ptr<QIODevice> device = platform::FileDevice(file, platform::kMaxPhotoBytes);
   return device ? MakeThumbnail(device.get(), kThumbnailSize, kThumbnailSize) : std::string();
 }
 

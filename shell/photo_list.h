@@ -19,9 +19,10 @@ bool MatchesPrefix(std::string_view text, std::string_view prefix);
 void ListPhotosAt(Globals& globals, const std::string& lng_prefix, const std::string& lat_prefix);
 // The 80 x 80 PNG thumbnail of the photo at `path`: its embedded EXIF
 // thumbnail, turned as the photo is, when it has one, else the photo decoded
-// from the file at reduced size. Reads only what the decoder asks for: a file
-// that is no image fails after its first bytes, whatever its size. Empty
-// when no thumbnail can be made (nor for FIFOs and devices, which are not read).
+// from the file at reduced size. Reads only what the decoder asks for, and
+// never more than platform::kMaxPhotoBytes; a file that holds no picture is
+// given up after its header, whatever its size. Empty when no thumbnail can
+// be made (and for FIFOs and devices, which are not read).
 std::string PhotoThumbnail(const exif::ExifReader& reader, const std::string& path);
 // The image in `bytes` scaled to exactly width x height (a size below 1 is
 // the image's own), as PNG; empty when it cannot be decoded. `orientation`

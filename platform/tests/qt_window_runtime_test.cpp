@@ -132,6 +132,32 @@ TEST_F(WindowRuntime, WhatIsNoImageLoadsAsNothingAndIsBarelyRead) {
   EXPECT_LT(testing::BytesReadByProcess() - before, std::int64_t{1} << 20);
 }
 
+TEST_F(WindowRuntime, DecodersReadABoundedPartOfAHugeFile) {
+  QtWindowRuntime runtime(&window_, nullptr, canvas_, nullptr);
+  // Begins as a JPEG does, then gigabytes without a marker: the decoder
+  // would search them all for the next one.
+  const std::string soi = dir_.Path() + "/soi.jpg";
+  testing::MakeSparseFile(soi, kFourGiB, "\xFF\xD8");
+  // A photo followed by a gigabyte of zeros, as a download cut short leaves it.
+  const std::string cut = dir_.Path() + "/cut.jpg";
+  testing::MakeSparseFile(cut, std::int64_t{1} << 30, testing::ColourJpeg(64, 48));
+  std::int64_t before = testing::BytesReadByProcess();
+  if (before < 0) GTEST_SKIP() << "this system does not count the bytes a process reads";
+  EXPECT_EQ(runtime.LoadPicture(soi).width, 0);
+  EXPECT_LE(testing::BytesReadByProcess() - before, kPhotoHeaderBytes + (std::int64_t{1} << 20)) << "the header only";
+  before = testing::BytesReadByProcess();
+  runtime.CanvasDraw({soi, 64, 48}, {0, 0, 64, 48});
+  EXPECT_LE(testing::BytesReadByProcess() - before, kMaxPhotoBytes + (std::int64_t{1} << 20));
+
+  const Picture picture = runtime.LoadPicture(cut);
+  EXPECT_EQ(picture.width, 64);
+  before = testing::BytesReadByProcess();
+  runtime.CanvasClear();
+  runtime.CanvasDraw(picture, {0, 0, 64, 48});
+  EXPECT_LE(testing::BytesReadByProcess() - before, kMaxPhotoBytes + (std::int64_t{1} << 20));
+  EXPECT_GT(canvas_->Content().pixelColor(32, 24).red(), 200) << "the photo itself is drawn";
+}
+
 TEST(LocalFiles, UrlsCarryTheBytesOfThePath) {
   for (const std::string& path :
        {std::string("/photos/a b/c.jpg"), std::string("/旅行/x.jpg"), std::string("/caf\xFF\xFE.jpg"),
