@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <QDir>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -52,6 +53,8 @@ TEST_F(BadFolderWindow, StatusBarCountsWhatCouldNotBeReadAndTheRestIsThere) {
   fs::create_symlink("gone.jpg", folder + "/dangling.jpg");
   fs::create_symlink("loop.jpg", folder + "/loop.jpg");
   catalogue::OnFolderDropped(IntakeOf(desktop_.State()), folder);
+  // The window lays itself out again with its new status bar.
+  QCoreApplication::sendPostedEvents();
   QLabel* notice = Notice();
   ASSERT_NE(notice, nullptr);
   EXPECT_TRUE(notice->isVisible());
@@ -59,10 +62,13 @@ TEST_F(BadFolderWindow, StatusBarCountsWhatCouldNotBeReadAndTheRestIsThere) {
   EXPECT_TRUE(notice->toolTip().contains(QStringLiteral("dangling.jpg：No such file or directory")));
   EXPECT_EQ(desktop_.State().tables.photo_names, (std::vector<std::string>{"a.jpg"}));
   // The bar takes its room from the window's area; every control stays in view.
+  EXPECT_LE(notice->mapTo(&desktop_.Window(), QPoint(0, 0)).y() + notice->height(), desktop_.Window().height());
   QWidget* area = desktop_.Window().centralWidget();
   for (QWidget* control : area->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
     EXPECT_TRUE(area->rect().contains(control->geometry())) << control->objectName().toStdString();
   }
+  QDir().mkpath(QStringLiteral(TAVIMO_ARTEFACTS_DIR));
+  ASSERT_TRUE(desktop_.Window().grab().save(QStringLiteral(TAVIMO_ARTEFACTS_DIR "/scan_notice.png")));
   // A folder read in full takes the notice away.
   dir_.Write("clean/b.jpg", ColourJpeg(Qt::red));
   catalogue::OnFolderDropped(IntakeOf(desktop_.State()), dir_.Path() + "/clean");
