@@ -5,6 +5,7 @@
 
 #include <climits>
 #include <filesystem>
+#include <sstream>
 #include <stdexcept>
 
 #include "app/export.h"
@@ -160,6 +161,22 @@ TEST(ExportCommand, ThingsThatAreNoPhotosNeitherStopNorSlowIt) {
   const CommandOutput long_folder = RunTavimo("--export csv '" + deep.Path() + "'");
   EXPECT_EQ(long_folder.status, 0);
   EXPECT_EQ(long_folder.out, "path,longitude,latitude\r\ndeep.jpg,116.40374357265176,39.91010349934476\r\n");
+}
+
+TEST(ReportScanProblems, WarnsForEachAndFailsOnlyForTheFolderItself) {
+  const catalogue::ScanReport some{"", false, {{"locked.jpg", "Permission denied"}, {"sub/", "Input/output error"}}};
+  std::ostringstream warnings;
+  EXPECT_TRUE(ReportScanProblems(some, "/p/", warnings));
+  EXPECT_EQ(warnings.str(),
+            "tavimo: warning: cannot read /p/locked.jpg: Permission denied\n"
+            "tavimo: warning: cannot read /p/sub/: Input/output error\n");
+  // Gone between the folder test and the scan.
+  std::ostringstream gone;
+  EXPECT_FALSE(ReportScanProblems({"No such file or directory", true, {}}, "/p/", gone));
+  EXPECT_EQ(gone.str(), "tavimo: cannot read /p/: No such file or directory\n");
+  std::ostringstream none;
+  EXPECT_TRUE(ReportScanProblems({}, "/p/", none));
+  EXPECT_EQ(none.str(), "");
 }
 
 TEST(InspectCommand, FifosDevicesAndHugeFilesAreAnsweredAtOnce) {
