@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/json_text.h"
+
 namespace tavimo::app {
 namespace {
 
@@ -29,17 +31,31 @@ std::string ExportCsv(const catalogue::PhotoTables& tables) {
 }
 
 std::string ExportGeoJson(const catalogue::PhotoTables& tables) {
-  nlohmann::ordered_json features = nlohmann::ordered_json::array();
+  std::string out = R"({"type":"FeatureCollection","features":[)";
+  bool first = true;
   // The same photos, in the same order, as the map points.
   for (std::size_t i = 0; i < tables.photo_names.size() && i < tables.photo_table.size(); ++i) {
     const catalogue::CoordinateList& coordinates = tables.photo_table[i];
     if (coordinates.size() < 2 || !catalogue::OnMap(coordinates)) continue;
-    features.push_back({{"type", "Feature"},
-                        {"geometry", {{"type", "Point"}, {"coordinates", {coordinates[0], coordinates[1]}}}},
-                        {"properties", {{"path", tables.photo_names[i]}}}});
+    if (!first) out += ',';
+    first = false;
+    out += R"({"type":"Feature","geometry":)";
+    out += nlohmann::ordered_json{{"type", "Point"}, {"coordinates", {coordinates[0], coordinates[1]}}}.dump();
+    // Names are bytes: those that are not UTF-8 keep them as escapes.
+    out += R"(,"properties":{"path":)";
+    AppendJsonString(out, tables.photo_names[i]);
+    out += "}}";
   }
-  const nlohmann::ordered_json collection = {{"type", "FeatureCollection"}, {"features", std::move(features)}};
-  return collection.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+  return out + "]}\n";
+}
+
+bool ReportScanProblems(const catalogue::ScanReport& report, const std::string& folder, std::ostream& err) {
+  for (const catalogue::ReadFailure& failure : report.failures) {
+    err << "tavimo: warning: cannot read " << folder << failure.name << ": " << failure.reason << '\n';
+  }
+  if (report.folder_error.empty()) return true;
+  err << "tavimo: cannot read " << folder << ": " << report.folder_error << '\n';
+  return false;
 }
 
 }  // namespace tavimo::app

@@ -1,6 +1,6 @@
 #include "app/inspect.h"
 
-#include <nlohmann/json.hpp>
+#include "app/json_text.h"
 
 namespace tavimo::app {
 namespace {
@@ -29,8 +29,8 @@ void AppendInspectLine(const exif::ExifReader& reader, const std::string& path, 
   // Every field but the path is digits, hex or a degrees text, so the line is
   // written directly; thousands of files are inspected at a time.
   out += R"({"file":)";
-  // A name that is not UTF-8 is shown with U+FFFD rather than refused.
-  out += nlohmann::json(path).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  // A name that is not UTF-8 keeps its bytes as escapes.
+  AppendJsonString(out, path);
   out += list.byteorder ? R"(,"byteorder":true,"off":)" : R"(,"byteorder":false,"off":)";
   out += std::to_string(static_cast<std::int64_t>(list.off));
   out += R"(,"records":[)";

@@ -8,6 +8,7 @@
 
 #include "app/export.h"
 #include "app/inspect.h"
+#include "catalogue/folder_intake.h"
 #include "catalogue/folder_scan.h"
 #include "exif/exif_reader.h"
 #include "geo/conversion.h"
@@ -62,7 +63,7 @@ int Export(int argc, char** argv, const std::vector<std::string>& args) {
     return 2;
   }
   std::error_code error;
-  if (!std::filesystem::is_directory(args[2], error)) {
+  if (!tavimo::catalogue::IsFolder(args[2])) {
     std::cerr << "tavimo: " << args[2] << ": "
               << (std::filesystem::exists(args[2], error) ? "not a folder" : "no such folder") << '\n';
     return 2;
@@ -74,7 +75,8 @@ int Export(int argc, char** argv, const std::vector<std::string>& args) {
   const tavimo::exif::ExifReader reader = CameraReader();
   tavimo::geo::ScriptHost host;
   tavimo::geo::LoadConversionScript(host);
-  tavimo::catalogue::ScanFolder(tables, reader, host);
+  const tavimo::catalogue::ScanReport report = tavimo::catalogue::ScanFolder(tables, reader, host);
+  if (!tavimo::app::ReportScanProblems(report, tables.current_folder, std::cerr)) return 1;
   const std::string out =
       args[1] == "csv" ? tavimo::app::ExportCsv(tables) : tavimo::app::ExportGeoJson(tables);
   return Write(out) && std::fflush(stdout) == 0 ? 0 : 1;

@@ -16,12 +16,24 @@ struct IntakeContext {
   const std::string& base_title;
 };
 
-// True when `path` names an existing folder (symbolic links followed); false
-// for anything else, the empty path included.
+// What the status bar says after a scan: a line, and the details behind it.
+struct ScanNotice {
+  std::string text;     // empty when everything could be read
+  std::string details;  // one line per thing not read: its name and why
+};
+
+// True when `path` names an existing folder (symbolic links followed, paths
+// longer than PATH_MAX included); false for anything else, the empty path
+// included.
 bool IsFolder(const std::string& path);
+// The notice for a scan of `folder` that gave `report`: that the folder is
+// gone, that it cannot be read and why, or how many photos and sub-folders
+// could not be read, naming at most 20 of them in the details.
+ScanNotice NoticeOf(const ScanReport& report, const std::string& folder);
 // Makes `path` (ending with "/") the current folder, shows it in the caption,
-// clears list and canvas, scans it and redraws the map; anything that is not
-// a folder only shows the message "请拖入目录".
+// clears list and canvas, scans it, redraws the map and shows in the status
+// bar what could not be read; anything that is not a folder only shows the
+// message "请拖入目录".
 void OpenFolder(const IntakeContext& context, const std::string& path);
 // Opens the dropped `names` (full paths joined by "\r\n") as one folder path,
 // with a "/" appended unless it ends with one or is empty; see OpenFolder.

@@ -1,10 +1,14 @@
 #include "catalogue/folder_scan.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <filesystem>
-#include <system_error>
 #include <utility>
 
 #include "geo/conversion.h"
@@ -12,7 +16,7 @@
 namespace tavimo::catalogue {
 namespace {
 
-namespace fs = std::filesystem;
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 
 bool HasJpgSuffix(const std::string& name) {
   if (name.size() < 4) return false;
@@ -45,6 +49,110 @@ CoordinateList SplitCoordinates(const std::string& text) {
   return coordinates;
 }
 
+// An error that means the thing is no longer there (or was replaced by a
+// file where a folder was): nothing to report, it has left the folder.
+bool Vanished(int error) { return error == ENOENT || error == ENOTDIR; }
+
+// A folder whose entries are being read, and its path relative to the
+// scanned folder: empty, or ending with "/".
+struct OpenFolder {
+  DIR* stream = nullptr;
+  std::string prefix;
+};
+
+// Walks a folder tree depth first, one descriptor per level, each folder
+// opened relative to the one above it.
+class TreeWalk {
+ public:
+  explicit TreeWalk(FolderListing& listing) : listing_(listing) {}
+  TreeWalk(const TreeWalk&) = delete;
+  TreeWalk& operator=(const TreeWalk&) = delete;
+  ~TreeWalk() {
+    for (const OpenFolder& folder : open_) ::closedir(folder.stream);
+  }
+
+  // Lists the folder open as `fd`, which the walk takes over.
+  void Run(int fd) {
+    if (!Enter(fd, "")) return;
+    while (!open_.empty()) {
+      errno = 0;
+      const dirent* entry = ::readdir(open_.back().stream);
+      if (entry != nullptr) {
+        Visit(*entry);
+        continue;
+      }
+      if (errno != 0) Fail(open_.back().prefix, errno);
+      ::closedir(open_.back().stream);
+      open_.pop_back();
+    }
+  }
+
+ private:
+  bool Enter(int fd, std::string prefix) {
+    DIR* stream = ::fdopendir(fd);
+    if (stream == nullptr) {
+      Fail(prefix, errno);
+      ::close(fd);
+      return false;
+    }
+    open_.push_back({stream, std::move(prefix)});
+    return true;
+  }
+
+  void Visit(const dirent& entry) {
+    const std::string name = entry.d_name;
+    if (name == "." || name == "..") return;
+    const int at = ::dirfd(open_.back().stream);
+    const std::string relative = open_.back().prefix + name;
+    unsigned char type = entry.d_type;
+    if (type == DT_UNKNOWN) {
+      struct stat info {};
+      if (::fstatat(at, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
+        type = static_cast<unsigned char>(IFTODT(info.st_mode));
+      }
+    }
+    if (type == DT_DIR) {
+      // Symbolic links to folders are not followed, so no tree can loop.
+      const int fd = ::openat(at, name.c_str(), kFolderFlags | O_NOFOLLOW);
+      if (fd >= 0) {
+        Enter(fd, relative + "/");
+      } else if (!Vanished(errno)) {
+        Fail(relative + "/", errno);
+      }
+      return;
+    }
+    if (!HasJpgSuffix(name)) return;
+    if (type == DT_REG) {
+      listing_.names.push_back(relative);
+      return;
+    }
+    // A link, or an entry whose kind could not be looked up: what it leads to decides.
+    struct stat target {};
+    if (::fstatat(at, name.c_str(), &target, 0) == 0) {
+      if (S_ISREG(target.st_mode)) listing_.names.push_back(relative);
+      return;
+    }
+    const int error = errno;
+    struct stat self {};
+    // A name that is itself gone has left the folder; a broken link has not.
+    if (::fstatat(at, name.c_str(), &self, AT_SYMLINK_NOFOLLOW) != 0 && Vanished(errno)) return;
+    Fail(relative, error);
+  }
+
+  void Fail(const std::string& relative, int error) {
+    if (relative.empty()) {
+      listing_.report.folder_error = exif::SystemErrorText(error);
+    } else {
+      listing_.report.failures.push_back({relative, exif::SystemErrorText(error)});
+    }
+  }
+
+  FolderListing& listing_;
+  std::vector<OpenFolder> open_;
+};
+
+bool ByName(const ReadFailure& a, const ReadFailure& b) { return a.name < b.name; }
+
 }  // namespace
 
 std::shared_ptr<const PointList> MapPointStore::Snapshot() const {
@@ -62,23 +170,23 @@ void MapPointStore::Replace(PointList points) {
   // The old list is released here, outside the lock, unless a reader still holds it.
 }
 
-std::vector<std::string> ListPhotoFiles(const std::string& folder) {
-  std::vector<std::string> names;
-  std::error_code error;
-  // Symbolic links to folders are not followed, so no tree can loop.
-  fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, error);
-  for (const fs::recursive_directory_iterator end; !error && it != end; it.increment(error)) {
-    const fs::directory_entry& entry = *it;
-    std::error_code ignored;
-    if (!HasJpgSuffix(entry.path().filename().string()) || !entry.is_regular_file(ignored)) continue;
-    names.push_back(entry.path().lexically_relative(folder).generic_string());
+FolderListing ListPhotoFiles(const std::string& folder) {
+  FolderListing listing;
+  const int fd = exif::OpenPath(folder, kFolderFlags);
+  if (fd < 0) {
+    listing.report.folder_gone = Vanished(errno);
+    listing.report.folder_error = exif::SystemErrorText(errno);
+    return listing;
   }
-  std::sort(names.begin(), names.end());
-  return names;
+  TreeWalk(listing).Run(fd);
+  std::sort(listing.names.begin(), listing.names.end());
+  std::sort(listing.report.failures.begin(), listing.report.failures.end(), ByName);
+  return listing;
 }
 
-CoordinateList ReadPhotoPosition(const exif::ExifReader& reader, geo::ScriptHost& host, const std::string& path) {
-  const exif::TagRecordList records = reader.ReadTags(path);
+CoordinateList ReadPhotoPosition(const exif::ExifReader& reader, geo::ScriptHost& host,
+                                 const exif::ReadOnlyFile& photo) {
+  const exif::TagRecordList records = reader.ReadTags(photo);
   const std::string position =
       SignedDegrees(records, "0004", "0003", 'W') + "," + SignedDegrees(records, "0002", "0001", 'S');
   const std::string result = geo::ConvertToGcj02(host, position);
@@ -88,19 +196,33 @@ CoordinateList ReadPhotoPosition(const exif::ExifReader& reader, geo::ScriptHost
   return SplitCoordinates(result);
 }
 
-void ScanFolder(PhotoTables& tables, const exif::ExifReader& reader, geo::ScriptHost& host) {
-  std::vector<std::string> names = ListPhotoFiles(tables.current_folder);
-  tables.photo_names = names;
+ScanReport ScanListedPhotos(PhotoTables& tables, FolderListing listing, const exif::ExifReader& reader,
+                            geo::ScriptHost& host) {
+  ScanReport report = std::move(listing.report);
+  std::vector<std::string> names;
   std::vector<CoordinateList> table;
-  table.reserve(names.size());
+  names.reserve(listing.names.size());
+  table.reserve(listing.names.size());
   PointList points;
-  for (const std::string& name : names) {
-    CoordinateList coordinates = ReadPhotoPosition(reader, host, tables.current_folder + name);
+  for (std::string& name : listing.names) {
+    const exif::ReadOnlyFile photo(tables.current_folder + name);
+    // Removed, or replaced by something that is no photo, since it was listed.
+    if (photo.Status() == exif::FileStatus::kMissing || photo.Status() == exif::FileStatus::kNotRegular) continue;
+    CoordinateList coordinates = ReadPhotoPosition(reader, host, photo);
+    if (photo.Status() != exif::FileStatus::kOk) report.failures.push_back({name, photo.Reason()});
     if (OnMap(coordinates)) points.push_back(coordinates);
+    names.push_back(std::move(name));
     table.push_back(std::move(coordinates));
   }
+  std::sort(report.failures.begin(), report.failures.end(), ByName);
+  tables.photo_names = std::move(names);
   tables.map_points.Replace(std::move(points));
   tables.photo_table = std::move(table);
+  return report;
+}
+
+ScanReport ScanFolder(PhotoTables& tables, const exif::ExifReader& reader, geo::ScriptHost& host) {
+  return ScanListedPhotos(tables, ListPhotoFiles(tables.current_folder), reader, host);
 }
 
 bool OnMap(const CoordinateList& coordinates) {

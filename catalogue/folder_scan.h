@@ -35,15 +35,50 @@ struct PhotoTables {
   MapPointStore map_points;                  // photos whose |longitude| > 1e-7
 };
 
+// A photo or sub-folder that a scan could not read.
+struct ReadFailure {
+  std::string name;    // relative to the scanned folder, "/" separated; a folder's ends with "/"
+  std::string reason;  // the system's words, e.g. "Permission denied"
+};
+
+// What a scan could not read. Photos and folders that vanish while it runs
+// are not failures: they are simply no longer there.
+struct ScanReport {
+  std::string folder_error;           // why the folder itself could not be read; empty when it was
+  bool folder_gone = false;           // the folder itself is no longer there
+  std::vector<ReadFailure> failures;  // below the folder, sorted byte-wise by name
+};
+
+// The photo files of a folder and what could not be read on the way.
+struct FolderListing {
+  std::vector<std::string> names;  // relative to the folder, "/" separated, sorted byte-wise
+  ScanReport report;
+};
+
 // Files under `folder` and its sub-folders whose names end in ".jpg" in any
-// letter case, relative to it, sorted byte-wise; empty when it cannot be read.
-std::vector<std::string> ListPhotoFiles(const std::string& folder);
-// The photo's GCJ-02 position; {0, 0} when it has none or it cannot be read.
+// letter case and that are regular files (symbolic links to them included),
+// relative to `folder`. FIFOs, sockets and devices are left out, and links to
+// folders are not followed. Each folder is opened relative to the one above
+// it, so paths longer than PATH_MAX are listed as well. Sub-folders that
+// cannot be read and ".jpg" names whose file cannot be looked at (a broken
+// link, say) are in the report; a `folder` that cannot be opened gives no
+// names and the report's folder_error.
+FolderListing ListPhotoFiles(const std::string& folder);
+// The GCJ-02 position of the open photo `photo`; {0, 0} when it has none or
+// it cannot be read: `photo`'s status then tells which.
 CoordinateList ReadPhotoPosition(const exif::ExifReader& reader, geo::ScriptHost& host,
-                                 const std::string& path);
-// Replaces names, table and map points with those of tables.current_folder;
-// a folder that cannot be listed leaves all three empty.
-void ScanFolder(PhotoTables& tables, const exif::ExifReader& reader, geo::ScriptHost& host);
+                                 const exif::ReadOnlyFile& photo);
+// Reads the positions of `listing`'s photos below tables.current_folder and
+// replaces names, table and map points with them. A photo that is gone, or no
+// longer a regular file, is left out; one that cannot be read stays, without
+// a position, and joins the report's failures. Returns the listing's report
+// with those failures.
+ScanReport ScanListedPhotos(PhotoTables& tables, FolderListing listing, const exif::ExifReader& reader,
+                            geo::ScriptHost& host);
+// Lists and scans tables.current_folder as the two above do; a folder that
+// cannot be listed leaves names, table and map points empty. Returns what
+// could not be read.
+ScanReport ScanFolder(PhotoTables& tables, const exif::ExifReader& reader, geo::ScriptHost& host);
 // True when the photo goes on the map: its longitude is farther than 1e-7
 // from zero (not a number is not); false for an empty list.
 bool OnMap(const CoordinateList& coordinates);

@@ -1,9 +1,5 @@
 #include "exif/exif_reader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -17,9 +13,15 @@ namespace {
 
 constexpr std::string_view kMarker("Exif\0\0", 6);
 // The marker's first occurrence decides, so a file is searched head first and
-// further only while the marker has not turned up.
+// further only while the marker has not turned up, up to kSearchBytes: a
+// JPEG's EXIF block stands among its first segments, and a file of gigabytes
+// that is no photo must not be read to its end.
 constexpr std::int64_t kHeadBytes = 16 * 1024;
 constexpr std::int64_t kChunkBytes = 256 * 1024;
+constexpr std::int64_t kSearchBytes = 16 * 1024 * 1024;
+// An EXIF block, thumbnail included, fits in one APP1 segment of 64 KiB; a
+// thumbnail said to be longer is cut there.
+constexpr std::int64_t kMaxThumbnailBytes = 64 * 1024;
 // A well-formed block holds a handful of directories whose values do not
 // overlap. Crafted blocks can chain thousands of overlapping directories or
 // point thousands of entries at the same 64 KiB; these bounds keep such a
@@ -54,43 +56,7 @@ std::string HexTag(std::int64_t tag) {
   return out;
 }
 
-// Reads a file by positioned reads; every failure reads as no bytes.
-class FileBytes {
- public:
-  explicit FileBytes(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
-    struct stat info {};
-    if (fd_ >= 0 && ::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode)) size_ = info.st_size;
-  }
-  ~FileBytes() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileBytes(const FileBytes&) = delete;
-  FileBytes& operator=(const FileBytes&) = delete;
-
-  std::int64_t Size() const { return size_; }
-
-  // Bytes from 0-based `offset`, at most `length`, cut at the end of the file.
-  std::string Read(std::int64_t offset, std::int64_t length) const {
-    if (offset < 0 || offset >= size_ || length <= 0) return {};
-    length = std::min(length, size_ - offset);
-    std::string out(static_cast<std::size_t>(length), '\0');
-    std::size_t done = 0;
-    while (done < out.size()) {
-      const ssize_t got = ::pread(fd_, out.data() + done, out.size() - done,
-                                  static_cast<off_t>(offset) + static_cast<off_t>(done));
-      if (got <= 0) break;
-      done += static_cast<std::size_t>(got);
-    }
-    out.resize(done);
-    return out;
-  }
-
- private:
-  int fd_ = -1;
-  std::int64_t size_ = 0;
-};
-
-// Bytes already in memory, behind the same interface as FileBytes.
+// Bytes already in memory, behind the same interface as ReadOnlyFile.
 class MemoryBytes {
  public:
   explicit MemoryBytes(std::string_view bytes) : bytes_(bytes) {}
@@ -111,9 +77,9 @@ struct Window {
   std::int64_t start = 0;
 };
 
-// 0-based position of the first marker in the file, or -1. Reads the head
-// first and further chunks only while the marker has not turned up; `window`
-// ends up holding the bytes around the marker.
+// 0-based position of the first marker within the file's first kSearchBytes,
+// or -1. Reads the head first and further chunks only while the marker has
+// not turned up; `window` ends up holding the bytes around the marker.
 template <typename Bytes>
 std::int64_t FindMarker(const Bytes& file, Window& window) {
   window.bytes = file.Read(0, kHeadBytes);
@@ -122,7 +88,8 @@ std::int64_t FindMarker(const Bytes& file, Window& window) {
     const std::size_t found = window.bytes.find(kMarker);
     if (found != std::string::npos) return window.start + static_cast<std::int64_t>(found);
     const std::int64_t end = window.start + static_cast<std::int64_t>(window.bytes.size());
-    std::string more = file.Read(end, kChunkBytes);
+    if (end >= kSearchBytes) return -1;
+    std::string more = file.Read(end, std::min(kChunkBytes, kSearchBytes - end));
     if (more.empty()) return -1;
     // Keep the last five bytes in view: a marker may straddle two reads.
     const std::size_t keep = std::min(window.bytes.size(), kMarker.size() - 1);
@@ -264,7 +231,8 @@ TagRecordList ReadFrom(const Bytes& file, const std::vector<std::string>& pointe
 }
 
 // The thumbnail named by the records: `length` bytes at off + start, where
-// start and length are the signed values of 0201 and 0202.
+// start and length are the signed values of 0201 and 0202; a negative length
+// runs to the end of the file. Never more than kMaxThumbnailBytes.
 template <typename Bytes>
 std::string ThumbnailFrom(const Bytes& file, const TagRecordList& list) {
   const bool le = list.byteorder;
@@ -275,7 +243,7 @@ std::string ThumbnailFrom(const Bytes& file, const TagRecordList& list) {
   const std::int64_t position = static_cast<std::int64_t>(list.off) + start;  // 1-based
   if (position < 1 || length == 0) return {};
   const std::int64_t offset = position - 1;
-  return file.Read(offset, length < 0 ? file.Size() - offset : length);
+  return file.Read(offset, std::min(length < 0 ? file.Size() - offset : std::int64_t{length}, kMaxThumbnailBytes));
 }
 
 // Quotient of two parts of a rational, as IEEE division gives it, without
@@ -320,9 +288,9 @@ std::string DegreesTextOf(const TagRecordList& list, std::string_view tag) {
   return ExifReader::ToDegreesText(ValueAt(list, at), list.byteorder, at < 0 ? kTypeRational : TypeAt(list, at));
 }
 
-TagRecordList ExifReader::ReadTags(const std::string& path) const {
-  return ReadFrom(FileBytes(path), pointer_tags_);
-}
+TagRecordList ExifReader::ReadTags(const std::string& path) const { return ReadTags(ReadOnlyFile(path)); }
+
+TagRecordList ExifReader::ReadTags(const ReadOnlyFile& file) const { return ReadFrom(file, pointer_tags_); }
 
 TagRecordList ExifReader::ReadTagsFromBytes(std::string_view file) const {
   return ReadFrom(MemoryBytes(file), pointer_tags_);
@@ -392,12 +360,16 @@ std::string ExifReader::ToDegreesText(std::string_view value, bool little_endian
 }
 
 std::string ExifReader::ReadThumbnail(const std::string& path) const {
-  const FileBytes file(path);
+  const ReadOnlyFile file(path);
   return ThumbnailFrom(file, ReadFrom(file, pointer_tags_));
 }
 
 std::string ExifReader::ReadThumbnail(const std::string& path, const TagRecordList& records) const {
-  return ThumbnailFrom(FileBytes(path), records);
+  return ReadThumbnail(ReadOnlyFile(path), records);
+}
+
+std::string ExifReader::ReadThumbnail(const ReadOnlyFile& file, const TagRecordList& records) const {
+  return ThumbnailFrom(file, records);
 }
 
 std::string ExifReader::ReadThumbnailFromBytes(std::string_view file) const {

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "exif/file_access.h"
+
 namespace tavimo::exif {
 
 // TIFF field types the reader names.
@@ -44,9 +46,12 @@ std::string DegreesTextOf(const TagRecordList& list, std::string_view tag);
 
 class ExifReader {
  public:
-  // Records of the file's EXIF block; only the trailer ("off" 5) when the file
-  // cannot be read or has no block.
+  // Records of the file's EXIF block, found by the first "Exif\0\0" marker in
+  // its first 16 MiB; only the trailer ("off" 5) when the file cannot be read
+  // or has no block there. FIFOs and devices are not read.
   TagRecordList ReadTags(const std::string& path) const;
+  // The same for a file already open; its status then tells whether a read failed.
+  TagRecordList ReadTags(const ReadOnlyFile& file) const;
   // The same walk over bytes already in memory; only the trailer when none.
   TagRecordList ReadTagsFromBytes(std::string_view file) const;
   // The tags whose values lead to sub-directories, tried in this order.
@@ -66,10 +71,13 @@ class ExifReader {
   // under 4 bytes, a non-number text ("-1.#IND", "1.#INF") for a broken one.
   static std::string ToDegreesText(std::string_view value, bool little_endian,
                                    std::int64_t type = kTypeRational);
-  // The embedded thumbnail's bytes (tags 0201/0202); empty when there is none.
+  // The embedded thumbnail's bytes (tags 0201/0202), at most 64 KiB (an EXIF
+  // block's room); empty when there is none.
   std::string ReadThumbnail(const std::string& path) const;
   // The same, from the records ReadTags already gave for `path`; empty when none.
   std::string ReadThumbnail(const std::string& path, const TagRecordList& records) const;
+  // The same for a file already open.
+  std::string ReadThumbnail(const ReadOnlyFile& file, const TagRecordList& records) const;
   // The same for a file already in memory; empty when there is none.
   std::string ReadThumbnailFromBytes(std::string_view file) const;
 

@@ -1,14 +1,18 @@
 #include "platform/qt_window_runtime.h"
 
 #include <QDesktopServices>
-#include <QFile>
 #include <QImageReader>
+#include <QLabel>
 #include <QListWidget>
+#include <QMainWindow>
 #include <QMessageBox>
+#include <QStatusBar>
 #include <QUrl>
 #include <QWebEngineView>
 
+#include "exif/file_access.h"
 #include "platform/canvas.h"
+#include "platform/local_files.h"
 
 namespace tavimo::platform {
 namespace {
@@ -18,17 +22,27 @@ constexpr std::string_view kScriptScheme = "javascript:";
 constexpr int kImageIndexRole = Qt::UserRole;
 constexpr int kItemValueRole = Qt::UserRole + 1;
 
+// A caption's "[*]" marks where Qt shows that the window is modified and is
+// dropped otherwise; "[*][*]" shows one "[*]" as it stands.
+constexpr QLatin1StringView kModifiedMark("[*]");
+constexpr QLatin1StringView kLiteralModifiedMark("[*][*]");
+
+constexpr const char* kStatusNoticeName = "scanNotice";
+
 QString FromUtf8(const std::string& text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// File names are bytes; Qt knows them as text decoded the local way.
-QString FileName(const std::string& path) {
-  return QFile::decodeName(QByteArray(path.data(), static_cast<qsizetype>(path.size())));
-}
-
 bool Rotated(const QImageReader& reader) {
   return (reader.transformation() & QImageIOHandler::TransformationRotate90) != 0;
+}
+
+// Text that rich-text detection cannot take for markup: escaped, with line
+// breaks kept.
+QString PlainForToolTip(const std::string& text) {
+  if (text.empty()) return {};
+  const QString escaped = FromUtf8(text).toHtmlEscaped().replace(QLatin1Char('\n'), QStringLiteral("<br>"));
+  return QStringLiteral("<qt>%1</qt>").arg(escaped);
 }
 
 }  // namespace
@@ -37,11 +51,14 @@ QtWindowRuntime::QtWindowRuntime(QWidget* window, QListWidget* list, Canvas* can
     : window_(window), list_(list), canvas_(canvas), browser_(browser) {}
 
 std::string QtWindowRuntime::Caption() const {
-  return window_ ? window_->windowTitle().toStdString() : std::string();
+  if (!window_) return {};
+  QString title = window_->windowTitle();
+  return title.replace(kLiteralModifiedMark, kModifiedMark).toStdString();
 }
 
 void QtWindowRuntime::SetCaption(const std::string& text) {
-  if (window_) window_->setWindowTitle(FromUtf8(text));
+  // Every "[*]" doubled, so that the caption shows the text as it stands.
+  if (window_) window_->setWindowTitle(FromUtf8(text).replace(kModifiedMark, kLiteralModifiedMark));
 }
 
 void QtWindowRuntime::MessageBox(const std::string& text) {
@@ -118,8 +135,11 @@ Rect QtWindowRuntime::CanvasSize() const {
 
 void QtWindowRuntime::CanvasDraw(const Picture& picture, const Rect& where) {
   if (!canvas_ || picture.width <= 0 || picture.height <= 0 || where.width <= 0 || where.height <= 0) return;
+  const exif::ReadOnlyFile file(picture.path);
+  const std::unique_ptr<QIODevice> device = FileDevice(file, kMaxPhotoBytes);
+  if (!device) return;
   // Decoded at the size drawn: a 24 MP photo needs no full decode for 536 x 456.
-  QImageReader reader(FileName(picture.path));
+  QImageReader reader(device.get());
   reader.setAutoTransform(true);
   const QSize target(where.width, where.height);
   reader.setScaledSize(Rotated(reader) ? target.transposed() : target);
@@ -130,16 +150,30 @@ void QtWindowRuntime::CanvasDraw(const Picture& picture, const Rect& where) {
 
 Picture QtWindowRuntime::LoadPicture(const std::string& path) {
   // Only the header is read here; the pixels are decoded when drawn.
-  QImageReader reader(FileName(path));
-  reader.setAutoTransform(true);
-  QSize size = reader.size();
-  if (!size.isValid() || size.isEmpty() || !reader.canRead()) return {path, 0, 0};
-  if (Rotated(reader)) size.transpose();
+  const QSize size = PictureSize(exif::ReadOnlyFile(path));
+  if (!size.isValid()) return {path, 0, 0};
   return {path, size.width(), size.height()};
 }
 
-void QtWindowRuntime::ShellOpen(const std::string& path) {
-  QDesktopServices::openUrl(QUrl::fromLocalFile(FileName(path)));
+void QtWindowRuntime::ShellOpen(const std::string& path) { QDesktopServices::openUrl(FileUrl(path)); }
+
+void QtWindowRuntime::SetStatusNotice(const std::string& text, const std::string& details) {
+  auto* main = qobject_cast<QMainWindow*>(window_.data());
+  if (main == nullptr) return;
+  auto* notice = main->findChild<QLabel*>(QLatin1StringView(kStatusNoticeName));
+  if (notice == nullptr) {
+    if (text.empty()) return;
+    notice = new QLabel;
+    notice->setObjectName(QLatin1StringView(kStatusNoticeName));
+    notice->setTextFormat(Qt::PlainText);
+    notice->setStyleSheet(QStringLiteral("color: #b00020"));
+    // A status bar made while the window is shown stays hidden until shown.
+    main->statusBar()->addWidget(notice);
+    main->statusBar()->show();
+  }
+  notice->setText(FromUtf8(text));
+  notice->setToolTip(PlainForToolTip(details));
+  notice->setVisible(!text.empty());
 }
 
 void QtWindowRuntime::SetBrowserAddress(const std::string& address) {
@@ -150,7 +184,7 @@ void QtWindowRuntime::SetBrowserAddress(const std::string& address) {
     return;
   }
   // A local path is the file there; anything else is an address as it stands.
-  browser_->setUrl(address.rfind('/', 0) == 0 ? QUrl::fromLocalFile(FileName(address)) : QUrl(FromUtf8(address)));
+  browser_->setUrl(address.rfind('/', 0) == 0 ? FileUrl(address) : QUrl(FromUtf8(address)));
 }
 
 }  // namespace tavimo::platform

@@ -16,7 +16,10 @@ namespace tavimo::platform {
 class Canvas;
 
 // The window runtime on Qt widgets. Controls that are gone make the
-// operations on them do nothing.
+// operations on them do nothing. Files are named by their bytes throughout:
+// pictures are read from descriptors opened on those bytes, and files are
+// handed to the desktop as URLs built from them. Captions are shown as they
+// stand, "[*]" included; the status notice is a label named "scanNotice".
 class QtWindowRuntime : public WindowRuntime {
  public:
   QtWindowRuntime(QWidget* window, QListWidget* list, Canvas* canvas, QWebEngineView* browser);
@@ -37,6 +40,7 @@ class QtWindowRuntime : public WindowRuntime {
   Picture LoadPicture(const std::string& path) override;
   void ShellOpen(const std::string& path) override;
   void SetBrowserAddress(const std::string& address) override;
+  void SetStatusNotice(const std::string& text, const std::string& details) override;
 
  private:
   void ShowIcons();

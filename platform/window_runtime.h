@@ -28,7 +28,8 @@ class WindowRuntime {
 
   // The main window's caption; empty when there is no window.
   virtual std::string Caption() const = 0;
-  // Replaces the main window's caption; nothing when there is no window.
+  // Replaces the main window's caption, shown as written ("[*]" included);
+  // nothing when there is no window.
   virtual void SetCaption(const std::string& text) = 0;
   // Shows `text` with one OK button under the caption "信息：" and returns
   // when the user has closed it; returns at once when there is no window.
@@ -60,6 +61,10 @@ class WindowRuntime {
   // Opens the file or folder with the desktop's default application; the
   // outcome is the desktop's.
   virtual void ShellOpen(const std::string& path) = 0;
+  // Shows `text` in the main window's status bar, and `details` when the
+  // pointer rests on it; an empty text takes the notice away. Both are shown
+  // as plain text. Nothing when there is no window.
+  virtual void SetStatusNotice(const std::string& text, const std::string& details) = 0;
   // Starts a navigation of the browser box; a "javascript:" address runs in
   // the page shown. Nothing when there is no browser box.
   virtual void SetBrowserAddress(const std::string& address) = 0;

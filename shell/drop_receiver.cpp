@@ -2,9 +2,10 @@
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFile>
 #include <QMimeData>
 #include <QUrl>
+
+#include "platform/local_files.h"
 
 namespace tavimo::shell {
 
@@ -100,7 +101,7 @@ std::string DroppedNames(const QList<QUrl>& urls) {
     if (!url.isLocalFile()) continue;
     if (!names.empty()) names += "\r\n";
     // The bytes the file system knows the path by, whatever its encoding.
-    names += QFile::encodeName(url.toLocalFile()).toStdString();
+    names += platform::LocalPath(url);
   }
   return names;
 }

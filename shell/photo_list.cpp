@@ -5,20 +5,15 @@
 #include <QImageReader>
 #include <QPainter>
 #include <QTransform>
-#include <fstream>
-#include <iterator>
 
 #include "exif/decimal_text.h"
+#include "exif/file_access.h"
+#include "platform/local_files.h"
 
 namespace tavimo::shell {
 namespace {
 
 constexpr const char* kCaptionPrefix = "图片";
-
-std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 std::string EncodePng(const QImage& image) {
   QByteArray png;
@@ -81,12 +76,7 @@ void ListPhotosAt(Globals& globals, const std::string& lng_prefix, const std::st
     window.ListInsert(kCaptionPrefix + exif::DecimalText(counter + 1), counter, static_cast<std::int64_t>(i) + 1);
     ++counter;
     const std::string path = tables.current_folder + (i < tables.photo_names.size() ? tables.photo_names[i] : "");
-    // The embedded thumbnail first, turned as the photo is; else the photo itself.
-    const exif::TagRecordList records = globals.reader->ReadTags(path);
-    const std::string source = globals.reader->ReadThumbnail(path, records);
-    std::string image = source.empty()
-                            ? MakeThumbnail(ReadWholeFile(path), kThumbnailSize, kThumbnailSize)
-                            : MakeThumbnail(source, kThumbnailSize, kThumbnailSize, OrientationOf(records));
+    const std::string image = PhotoThumbnail(*globals.reader, path);
     // A thumbnail that cannot be made still takes its place, so that image k
     // stays entry k's.
     window.ImageGroupAdd(group, image.empty() ? PlaceholderThumbnail() : image);
@@ -94,11 +84,27 @@ void ListPhotosAt(Globals& globals, const std::string& lng_prefix, const std::st
   window.ListSetImageGroup(group);
 }
 
+std::string PhotoThumbnail(const exif::ExifReader& reader, const std::string& path) {
+  const exif::ReadOnlyFile file(path);
+  // The embedded thumbnail first, turned as the photo is; else the photo itself.
+  const exif::TagRecordList records = reader.ReadTags(file);
+  const std::string embedded = reader.ReadThumbnail(file, records);
+  if (!embedded.empty()) return MakeThumbnail(embedded, kThumbnailSize, kThumbnailSize, OrientationOf(records));
+  // A file that holds no picture a decoder knows is given up after its header.
+  if (!platform::PictureSize(file).isValid()) return {};
+  const std::unique_ptr<QIODevice> device = platform::FileDevice(file, platform::kMaxPhotoBytes);
+  return device ? MakeThumbnail(device.get(), kThumbnailSize, kThumbnailSize) : std::string();
+}
+
 std::string MakeThumbnail(std::string_view bytes, int width, int height, int orientation) {
   QByteArray data = QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size()));
   QBuffer buffer(&data);
   buffer.open(QIODevice::ReadOnly);
-  QImageReader reader(&buffer);
+  return MakeThumbnail(&buffer, width, height, orientation);
+}
+
+std::string MakeThumbnail(QIODevice* device, int width, int height, int orientation) {
+  QImageReader reader(device);
   reader.setAutoTransform(false);
   const QImageIOHandler::Transformations transform =
       orientation == 0 ? reader.transformation() : FromExifOrientation(orientation);

@@ -9,11 +9,11 @@
 
 namespace tavimo::app {
 
-CommandOutput RunTavimo(const std::string& arguments, const std::string& input) {
+CommandOutput RunTavimo(const std::string& arguments, const std::string& input, const std::string& launcher) {
   const testing::TempDir dir;
   const std::string in = dir.Write("stdin", input);
   CommandOutput run;
-  FILE* pipe = ::popen((std::string(TAVIMO_BINARY) + " " + arguments + " <'" + in + "' 2>&1").c_str(), "r");
+  FILE* pipe = ::popen((launcher + TAVIMO_BINARY + " " + arguments + " <'" + in + "' 2>&1").c_str(), "r");
   if (pipe == nullptr) return run;
   std::array<char, 4096> buffer{};
   while (std::size_t got = std::fread(buffer.data(), 1, buffer.size(), pipe)) run.out.append(buffer.data(), got);

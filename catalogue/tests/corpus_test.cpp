@@ -33,7 +33,7 @@ TEST(CatalogueCorpus, PositionsAndMapMembershipMatchTheTable) {
     std::stringstream split(line);
     for (std::string cell; std::getline(split, cell, '\t');) cells.push_back(cell);
     ASSERT_EQ(cells.size(), 6u) << line;
-    const CoordinateList position = ReadPhotoPosition(reader, host, (kCorpus / cells[0]).string());
+    const CoordinateList position = ReadPhotoPosition(reader, host, exif::ReadOnlyFile((kCorpus / cells[0]).string()));
     ASSERT_EQ(position.size(), 2u) << cells[0];
     EXPECT_EQ(geo::EcmaNumberText(position[0]) + "," + geo::EcmaNumberText(position[1]), cells[4]) << cells[0];
     EXPECT_EQ(std::fabs(position[0]) > 1e-7 ? "yes" : "no", cells[5]) << cells[0];

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <filesystem>
+#include <functional>
 
 #include "catalogue/folder_intake.h"
 #include "geo/conversion.h"
+#include "tests/support/file_cases.h"
 #include "tests/support/jpeg_builder.h"
 #include "tests/support/recording_runtime.h"
 
@@ -35,7 +38,7 @@ class FolderIntake : public ::testing::Test {
 TEST_F(FolderIntake, OpensAFolderInOrder) {
   OpenFolder(Context(), Folder("trip"));
   EXPECT_EQ(window_.calls, (std::vector<std::string>{"caption Tavimo by:Orsel  - " + Folder("trip"), "list clear",
-                                                     "canvas clear", "address javascript:opendraw()"}));
+                                                     "canvas clear", "address javascript:opendraw()", "notice "}));
   EXPECT_EQ(tables_.current_folder, Folder("trip"));
   EXPECT_EQ(tables_.photo_names, (std::vector<std::string>{"a.jpg"}));
   EXPECT_EQ(tables_.map_points.Snapshot()->size(), 1u);
@@ -80,6 +83,63 @@ TEST_F(FolderIntake, FolderNamesInChineseOpen) {
   EXPECT_EQ(tables_.photo_names, (std::vector<std::string>{"c.jpg"}));
 }
 
+TEST_F(FolderIntake, StatusBarTellsWhatCouldNotBeRead) {
+  std::filesystem::create_symlink("gone.jpg", dir_.Path() + "/trip/dangling.jpg");
+  OpenFolder(Context(), Folder("trip"));
+  EXPECT_EQ(window_.calls.back(), "notice 1 个照片或子目录无法读取");
+  EXPECT_EQ(window_.notice_details, "dangling.jpg：No such file or directory");
+  EXPECT_EQ(tables_.photo_names, (std::vector<std::string>{"a.jpg"})) << "the rest is there";
+  // The next folder's scan replaces the notice, here with none.
+  OpenFolder(Context(), Folder("other"));
+  EXPECT_EQ(window_.calls.back(), "notice ");
+}
+
+// A window whose caption change runs `during`: the moment between the
+// folder test and the scan.
+class CaptionHook : public testing::RecordingRuntime {
+ public:
+  std::function<void()> during;
+  void SetCaption(const std::string& text) override {
+    RecordingRuntime::SetCaption(text);
+    if (during) during();
+  }
+};
+
+TEST_F(FolderIntake, FolderThatVanishesBeforeItsScanSaysSo) {
+  OpenFolder(Context(), Folder("trip"));
+  CaptionHook window;
+  window.during = [this] { std::filesystem::remove_all(Folder("other")); };
+  OpenFolder({tables_, reader_, host_, window, base_title_}, Folder("other"));
+  EXPECT_EQ(window.calls.back(), "notice 目录已不存在：" + Folder("other"));
+  EXPECT_EQ(tables_.current_folder, Folder("other"));
+  EXPECT_TRUE(tables_.photo_names.empty()) << "nothing of the folder before stays";
+  EXPECT_TRUE(tables_.map_points.Snapshot()->empty());
+}
+
+TEST_F(FolderIntake, FolderPathsLongerThanPathMaxOpen) {
+  const testing::DeepFolder deep(dir_.Path(), PATH_MAX + 100, {{"deep.jpg", testing::JpegWithoutExif()}});
+  OnFolderDropped(Context(), deep.Path());
+  EXPECT_EQ(tables_.current_folder, deep.Path() + "/");
+  EXPECT_EQ(tables_.photo_names, (std::vector<std::string>{"deep.jpg"}));
+  EXPECT_EQ(window_.calls.back(), "notice ");
+}
+
+TEST(NoticeOf, SaysWhatHappenedAndNamesAtMostTwenty) {
+  EXPECT_EQ(NoticeOf({}, "/p/").text, "");
+  const ScanNotice gone = NoticeOf({"No such file or directory", true, {}}, "/p/");
+  EXPECT_EQ(gone.text, "目录已不存在：/p/");
+  const ScanNotice closed = NoticeOf({"Permission denied", false, {}}, "/p/");
+  EXPECT_EQ(closed.text, "无法读取目录：Permission denied");
+  EXPECT_EQ(closed.details, "/p/");
+  ScanReport many;
+  for (int i = 0; i < 25; ++i) many.failures.push_back({"f" + std::to_string(100 + i) + ".jpg", "Input/output error"});
+  const ScanNotice notice = NoticeOf(many, "/p/");
+  EXPECT_EQ(notice.text, "25 个照片或子目录无法读取");
+  EXPECT_EQ(notice.details.rfind("f100.jpg：Input/output error\nf101.jpg：", 0), 0u);
+  EXPECT_NE(notice.details.find("\nf119.jpg：Input/output error\n……另有 5 个"), std::string::npos);
+  EXPECT_EQ(notice.details.find("f120.jpg"), std::string::npos);
+}
+
 TEST(IsFolder, TellsFoldersFromEverythingElse) {
   const TempDir dir;
   const std::string file = dir.Write("f.jpg", "");
@@ -90,6 +150,9 @@ TEST(IsFolder, TellsFoldersFromEverythingElse) {
   EXPECT_FALSE(IsFolder(file));
   EXPECT_FALSE(IsFolder(dir.Path() + "/missing/"));
   EXPECT_FALSE(IsFolder(""));
+  const testing::DeepFolder deep(dir.Path(), PATH_MAX + 100, {{"f.jpg", ""}});
+  EXPECT_TRUE(IsFolder(deep.Path() + "/"));
+  EXPECT_FALSE(IsFolder(deep.Path() + "/f.jpg"));
 }
 
 }  // namespace

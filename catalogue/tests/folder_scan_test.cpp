@@ -40,11 +40,11 @@ class Catalogue : public ::testing::Test {
     return CoordinateTextAt(coordinates, 0) + "," + CoordinateTextAt(coordinates, 1);
   }
   CoordinateList Position(const std::string& bytes) {
-    return ReadPhotoPosition(reader_, host_, dir_.Write("p.jpg", bytes));
+    return ReadPhotoPosition(reader_, host_, exif::ReadOnlyFile(dir_.Write("p.jpg", bytes)));
   }
-  void Scan(PhotoTables& tables, const std::string& folder) {
+  ScanReport Scan(PhotoTables& tables, const std::string& folder) {
     tables.current_folder = folder + "/";
-    ScanFolder(tables, reader_, host_);
+    return ScanFolder(tables, reader_, host_);
   }
 
   exif::ExifReader reader_;
@@ -75,7 +75,7 @@ TEST_F(Catalogue, SubFoldersAndAnyLetterCaseOfJpgAreListedSorted) {
   dir_.Write("jpg", "");
   std::filesystem::create_directories(dir_.Path() + "/folder.jpg");
   std::filesystem::create_directory_symlink(dir_.Path(), dir_.Path() + "/trip/loop");
-  EXPECT_EQ(ListPhotoFiles(dir_.Path()), (std::vector<std::string>{"B.Jpg", "a.jPG", "trip/day 2/z.jpg"}));
+  EXPECT_EQ(ListPhotoFiles(dir_.Path()).names, (std::vector<std::string>{"B.Jpg", "a.jPG", "trip/day 2/z.jpg"}));
   PhotoTables tables;
   Scan(tables, dir_.Path());
   EXPECT_EQ(Texts(tables.photo_table[2]), "121.49496625571157,31.238414170741756");

@@ -286,7 +286,7 @@ TEST(ReadTags, OffsetsOfTwoToThe31OrMoreReadNothing) {
   EXPECT_EQ(Describe(CameraReader().ReadTagsFromBytes(JpegWithExif(header_only.Bytes()))), "be@13");
 }
 
-TEST(ReadTags, MarkerAnywhereInTheFileIsFound) {
+TEST(ReadTags, MarkerFarBehindTheHeadIsFound) {
   // Far behind the head, and straddling the boundaries of the reads behind it.
   const std::string block = JpegWithExif(CameraTiff(Order::kLittle)).substr(2);
   const ExifReader reader = CameraReader();

@@ -82,6 +82,19 @@ INSTANTIATE_TEST_SUITE_P(
         ThumbnailCase{"BeforeTheHeader", 0xFFFFFFFCU, 4, 9, 4}),
     [](const auto& test) { return std::string(test.param.name); });
 
+TEST(ReadThumbnail, NeverLongerThanAnExifBlockHasRoomFor) {
+  // A negative length runs to the end of the file, here 300 KB away.
+  const std::string file = ThumbnailFile(Order::kLittle, 100, 0xFFFFFFFFU, 300'000);
+  const TempDir dir;
+  const std::string path = dir.Write("t.jpg", file);
+  const ReadOnlyFile open(path);
+  ExifReader reader;
+  for (const std::string& thumbnail : {reader.ReadThumbnail(path), reader.ReadThumbnailFromBytes(file),
+                                       reader.ReadThumbnail(open, reader.ReadTags(open))}) {
+    EXPECT_EQ(thumbnail, Slice(file, 113, 64 * 1024));
+  }
+}
+
 TEST(ReadThumbnail, NothingForFilesWithoutABlock) {
   const TempDir dir;
   ExifReader reader;

@@ -2,13 +2,18 @@
 
 #include <QBuffer>
 #include <QImage>
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <climits>
 #include <tuple>
 
 #include "shell/globals.h"
 #include "shell/photo_list.h"
 #include "shell/preview.h"
+#include "tests/support/file_cases.h"
 #include "tests/support/jpeg_builder.h"
+#include "tests/support/qt_images.h"
 #include "tests/support/recording_runtime.h"
 
 namespace tavimo::shell {
@@ -16,19 +21,11 @@ namespace {
 
 using testing::TempDir;
 
-QImage Decode(const std::string& png) {
-  return QImage::fromData(reinterpret_cast<const uchar*>(png.data()), static_cast<int>(png.size()), "PNG");
-}
+constexpr std::int64_t kFourGiB = std::int64_t{4} << 30;
 
-std::string Jpeg(int width, int height, QColor color = Qt::red) {
-  QImage image(width, height, QImage::Format_RGB32);
-  image.fill(color);
-  QByteArray bytes;
-  QBuffer buffer(&bytes);
-  buffer.open(QIODevice::WriteOnly);
-  image.save(&buffer, "JPEG");
-  return bytes.toStdString();
-}
+QImage Decode(const std::string& png) { return testing::DecodePng(png); }
+
+std::string Jpeg(int width, int height, QColor color = Qt::red) { return testing::ColourJpeg(width, height, color); }
 
 // The photo table of a folder, filled by hand: names and coordinate lists.
 class Listing : public ::testing::Test {
@@ -40,6 +37,10 @@ class Listing : public ::testing::Test {
   }
   void AddPhoto(const std::string& name, catalogue::CoordinateList coordinates, const std::string& bytes = "") {
     dir_.Write(name, bytes.empty() ? Jpeg(64, 48) : bytes);
+    AddEntry(name, std::move(coordinates));
+  }
+  // An entry for a file the test makes itself.
+  void AddEntry(const std::string& name, catalogue::CoordinateList coordinates = {0, 0}) {
     globals_->tables.photo_names.push_back(name);
     globals_->tables.photo_table.push_back(std::move(coordinates));
   }
@@ -132,6 +133,41 @@ TEST_F(Listing, EveryEntryGetsItsOwnEightyPixelImage) {
   EXPECT_GT(QColor(plain.pixel(40, 40)).red(), 200);
   EXPECT_EQ(images[2], PlaceholderThumbnail());
   EXPECT_EQ(Decode(PlaceholderThumbnail()).size(), QSize(80, 80));
+}
+
+TEST_F(Listing, WhatIsNoPhotoGetsThePlaceholderAfterAFewReads) {
+  testing::MakeSparseFile(dir_.Path() + "/huge.jpg", kFourGiB, "this is no photo");
+  AddEntry("huge.jpg");
+  // Begins as a JPEG does, then no marker for gigabytes.
+  testing::MakeSparseFile(dir_.Path() + "/soi.jpg", kFourGiB, "\xFF\xD8");
+  AddEntry("soi.jpg");
+  // Listed as a photo, replaced by a FIFO before the list is shown.
+  ASSERT_EQ(::mkfifo((dir_.Path() + "/fifo.jpg").c_str(), 0644), 0);
+  AddEntry("fifo.jpg");
+  AddEntry("gone.jpg");
+  const std::int64_t before = testing::BytesReadByProcess();
+  ListPhotosAt(*globals_, "", "");
+  const std::int64_t read = testing::BytesReadByProcess() - before;
+  const std::vector<std::string> images = window_.ShownImages();
+  ASSERT_EQ(images.size(), 4u);
+  for (const std::string& image : images) EXPECT_EQ(image, PlaceholderThumbnail());
+  if (before < 0) GTEST_SKIP() << "this system does not count the bytes a process reads";
+  // Each huge file: the EXIF marker searched for in its first 16 MiB, a
+  // picture header in its first 16 MiB.
+  EXPECT_LT(read, std::int64_t{66} << 20);
+}
+
+TEST_F(Listing, PhotosPastPathMaxAndWithNamesThatAreNotUtf8GetTheirThumbnails) {
+  const testing::DeepFolder deep(dir_.Path(), PATH_MAX + 100, {{"deep.jpg", Jpeg(64, 48, Qt::red)}});
+  AddEntry(deep.Relative() + "/deep.jpg");
+  const std::string name = std::string("caf") + testing::kNotUtf8 + ".jpg";
+  dir_.Write(name, Jpeg(64, 48, Qt::blue));
+  AddEntry(name);
+  ListPhotosAt(*globals_, "", "");
+  const std::vector<std::string> images = window_.ShownImages();
+  ASSERT_EQ(images.size(), 2u);
+  EXPECT_GT(QColor(Decode(images[0]).pixel(40, 40)).red(), 200);
+  EXPECT_GT(QColor(Decode(images[1]).pixel(40, 40)).blue(), 200);
 }
 
 TEST_F(Listing, SecondListingReplacesTheFirst) {

@@ -71,4 +71,9 @@ void RecordingRuntime::ShellOpen(const std::string& path) { calls.push_back("ope
 
 void RecordingRuntime::SetBrowserAddress(const std::string& address) { calls.push_back("address " + address); }
 
+void RecordingRuntime::SetStatusNotice(const std::string& text, const std::string& details) {
+  calls.push_back("notice " + text);
+  notice_details = details;
+}
+
 }  // namespace tavimo::testing

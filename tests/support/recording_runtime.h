@@ -12,7 +12,8 @@ namespace tavimo::testing {
 // line, in order: "caption <text>", "message <text>", "list clear",
 // "insert <caption> <image> <value>", "list group <g>", "new group <g> <w>x<h>",
 // "add <g> <bytes>", "canvas clear", "draw <path> <l>,<t> <w>x<h>",
-// "load <path>", "open <path>", "address <text>". Reads are answered from
+// "load <path>", "open <path>", "address <text>", "notice <text>" (its
+// details go to `notice_details`). Reads are answered from
 // the fields below and not recorded.
 class RecordingRuntime : public platform::WindowRuntime {
  public:
@@ -34,6 +35,7 @@ class RecordingRuntime : public platform::WindowRuntime {
   platform::Picture LoadPicture(const std::string& path) override;
   void ShellOpen(const std::string& path) override;
   void SetBrowserAddress(const std::string& address) override;
+  void SetStatusNotice(const std::string& text, const std::string& details) override;
 
   // The images of the group the list shows now.
   std::vector<std::string> ShownImages() const;
@@ -46,6 +48,7 @@ class RecordingRuntime : public platform::WindowRuntime {
   platform::Rect canvas{0, 0, 536, 456};
   int picture_width = 0;                      // the size LoadPicture answers
   int picture_height = 0;
+  std::string notice_details;                 // the details of the last notice
 
  private:
   std::string caption_;
