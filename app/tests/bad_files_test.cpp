@@ -87,6 +87,9 @@ struct JsonCase {
   std::string json;
 };
 
+// Test names show the case's name, not its bytes.
+void PrintTo(const JsonCase& c, std::ostream* out) { *out << c.name; }
+
 class JsonStrings : public ::testing::TestWithParam<JsonCase> {};
 
 TEST_P(JsonStrings, KeepUtf8AndEscapeOtherBytesSoTheyComeBack) {
