@@ -10,6 +10,7 @@
 #include "app/inspect.h"
 #include "catalogue/folder_intake.h"
 #include "catalogue/folder_scan.h"
+#include "catalogue/scan_job.h"
 #include "exif/exif_reader.h"
 #include "geo/conversion.h"
 #include "shell/desktop.h"
@@ -72,10 +73,9 @@ int Export(int argc, char** argv, const std::vector<std::string>& args) {
   tavimo::catalogue::PhotoTables tables;
   tables.current_folder = args[2];
   if (tables.current_folder.back() != '/') tables.current_folder += '/';
-  const tavimo::exif::ExifReader reader = CameraReader();
-  tavimo::geo::ScriptHost host;
-  tavimo::geo::LoadConversionScript(host);
-  const tavimo::catalogue::ScanReport report = tavimo::catalogue::ScanFolder(tables, reader, host);
+  // On every core, each worker with an engine of its own.
+  const tavimo::catalogue::ScanReport report =
+      tavimo::catalogue::ScanFolderInParallel(tables, CameraReader().PointerTags());
   if (!tavimo::app::ReportScanProblems(report, tables.current_folder, std::cerr)) return 1;
   const std::string out =
       args[1] == "csv" ? tavimo::app::ExportCsv(tables) : tavimo::app::ExportGeoJson(tables);

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <utility>
 
+#include "catalogue/scan_job.h"
 #include "geo/conversion.h"
 
 namespace tavimo::catalogue {
@@ -156,18 +157,40 @@ bool ByName(const ReadFailure& a, const ReadFailure& b) { return a.name < b.name
 }  // namespace
 
 std::shared_ptr<const PointList> MapPointStore::Snapshot() const {
+  std::shared_ptr<const Chunks> chunks;
+  {
+    const std::lock_guard lock(mutex_);
+    chunks = chunks_;
+  }
+  if (chunks->empty()) return std::make_shared<const PointList>();
+  if (chunks->size() == 1) return chunks->front();
+  // Joined outside the lock; kept for the next reader unless the list changed meanwhile.
+  auto joined = std::make_shared<PointList>();
+  for (const auto& chunk : *chunks) joined->insert(joined->end(), chunk->begin(), chunk->end());
+  std::shared_ptr<const PointList> whole = std::move(joined);
   const std::lock_guard lock(mutex_);
-  return points_;
+  if (chunks_ == chunks) chunks_ = std::make_shared<const Chunks>(Chunks{whole});
+  return whole;
 }
 
 void MapPointStore::Replace(PointList points) {
-  auto replacement = std::make_shared<const PointList>(std::move(points));
-  std::shared_ptr<const PointList> old;
+  auto replacement = std::make_shared<const Chunks>(Chunks{std::make_shared<const PointList>(std::move(points))});
+  std::shared_ptr<const Chunks> old;
   {
     const std::lock_guard lock(mutex_);
-    old = std::exchange(points_, std::move(replacement));
+    old = std::exchange(chunks_, std::move(replacement));
   }
   // The old list is released here, outside the lock, unless a reader still holds it.
+}
+
+void MapPointStore::Append(PointList points) {
+  if (points.empty()) return;
+  auto piece = std::make_shared<const PointList>(std::move(points));
+  std::shared_ptr<const Chunks> old;
+  const std::lock_guard lock(mutex_);
+  auto grown = std::make_shared<Chunks>(*chunks_);
+  grown->push_back(std::move(piece));
+  old = std::exchange(chunks_, std::move(grown));
 }
 
 FolderListing ListPhotoFiles(const std::string& folder) {
@@ -198,27 +221,16 @@ CoordinateList ReadPhotoPosition(const exif::ExifReader& reader, geo::ScriptHost
 
 ScanReport ScanListedPhotos(PhotoTables& tables, FolderListing listing, const exif::ExifReader& reader,
                             geo::ScriptHost& host) {
-  ScanReport report = std::move(listing.report);
-  std::vector<std::string> names;
-  std::vector<CoordinateList> table;
-  names.reserve(listing.names.size());
-  table.reserve(listing.names.size());
-  PointList points;
-  for (std::string& name : listing.names) {
-    const exif::ReadOnlyFile photo(tables.current_folder + name);
-    // Removed, or replaced by something that is no photo, since it was listed.
-    if (photo.Status() == exif::FileStatus::kMissing || photo.Status() == exif::FileStatus::kNotRegular) continue;
-    CoordinateList coordinates = ReadPhotoPosition(reader, host, photo);
-    if (photo.Status() != exif::FileStatus::kOk) report.failures.push_back({name, photo.Reason()});
-    if (OnMap(coordinates)) points.push_back(coordinates);
-    names.push_back(std::move(name));
-    table.push_back(std::move(coordinates));
+  auto shared = std::make_shared<const FolderListing>(std::move(listing));
+  TablesBuilder builder(tables, shared);
+  std::vector<PhotoResult> results;
+  results.reserve(shared->names.size());
+  for (std::uint32_t id = 0; id < shared->names.size(); ++id) {
+    results.push_back(ReadListedPhoto(reader, host, tables.current_folder, id, shared->names[id]));
   }
-  std::sort(report.failures.begin(), report.failures.end(), ByName);
-  tables.photo_names = std::move(names);
-  tables.map_points.Replace(std::move(points));
-  tables.photo_table = std::move(table);
-  return report;
+  builder.Add(std::move(results));
+  builder.Publish();
+  return builder.Report();
 }
 
 ScanReport ScanFolder(PhotoTables& tables, const exif::ExifReader& reader, geo::ScriptHost& host) {

@@ -15,16 +15,21 @@ using CoordinateList = std::vector<double>;
 using PointList = std::vector<CoordinateList>;
 
 // The map points as published to other threads: a scan replaces the list as
-// a whole, so a reader sees either the whole old list or the whole new one.
+// a whole or appends to it, so a reader sees a whole list as it stood after
+// one change, never one being changed.
 class MapPointStore {
  public:
   // The current list; an empty one before the first scan, never null.
   std::shared_ptr<const PointList> Snapshot() const;
   void Replace(PointList points);
+  // Adds `points` at the end; costs what `points` holds, not the whole list.
+  void Append(PointList points);
 
  private:
+  using Chunks = std::vector<std::shared_ptr<const PointList>>;
   mutable std::mutex mutex_;
-  std::shared_ptr<const PointList> points_ = std::make_shared<const PointList>();
+  // Appended pieces, joined into one by the first Snapshot that needs it.
+  mutable std::shared_ptr<const Chunks> chunks_ = std::make_shared<const Chunks>();
 };
 
 // The photo tables of the folder being shown. Written on one thread only.
