@@ -53,9 +53,19 @@ void OpenFolder(const IntakeContext& context, const std::string& path) {
   context.window.SetCaption(context.base_title + kCaptionSeparator + path);
   context.window.ListDeleteAll();
   context.window.CanvasClear();
-  const ScanNotice notice = NoticeOf(ScanFolder(context.tables, context.reader, context.host), path);
-  context.window.SetBrowserAddress(kRedrawMap);
-  context.window.SetStatusNotice(notice.text, notice.details);
+  if (context.scan_in_background) {
+    context.scan_in_background(path);
+    return;
+  }
+  ShowScanResult(context.window, ScanFolder(context.tables, context.reader, context.host), path);
+}
+
+void RedrawMap(platform::WindowRuntime& window) { window.SetBrowserAddress(kRedrawMap); }
+
+void ShowScanResult(platform::WindowRuntime& window, const ScanReport& report, const std::string& folder) {
+  const ScanNotice notice = NoticeOf(report, folder);
+  RedrawMap(window);
+  window.SetStatusNotice(notice.text, notice.details);
 }
 
 void OnFolderDropped(const IntakeContext& context, const std::string& names) {

@@ -65,7 +65,7 @@ struct OpenFolder {
 // opened relative to the one above it.
 class TreeWalk {
  public:
-  explicit TreeWalk(FolderListing& listing) : listing_(listing) {}
+  TreeWalk(FolderListing& listing, const std::atomic<bool>* cancelled) : listing_(listing), cancelled_(cancelled) {}
   TreeWalk(const TreeWalk&) = delete;
   TreeWalk& operator=(const TreeWalk&) = delete;
   ~TreeWalk() {
@@ -75,7 +75,7 @@ class TreeWalk {
   // Lists the folder open as `fd`, which the walk takes over.
   void Run(int fd) {
     if (!Enter(fd, "")) return;
-    while (!open_.empty()) {
+    while (!open_.empty() && (cancelled_ == nullptr || !*cancelled_)) {
       errno = 0;
       const dirent* entry = ::readdir(open_.back().stream);
       if (entry != nullptr) {
@@ -149,6 +149,7 @@ class TreeWalk {
   }
 
   FolderListing& listing_;
+  const std::atomic<bool>* cancelled_;
   std::vector<OpenFolder> open_;
 };
 
@@ -193,7 +194,7 @@ void MapPointStore::Append(PointList points) {
   old = std::exchange(chunks_, std::move(grown));
 }
 
-FolderListing ListPhotoFiles(const std::string& folder) {
+FolderListing ListPhotoFiles(const std::string& folder, const std::atomic<bool>* cancelled) {
   FolderListing listing;
   const int fd = exif::OpenPath(folder, kFolderFlags);
   if (fd < 0) {
@@ -201,7 +202,7 @@ FolderListing ListPhotoFiles(const std::string& folder) {
     listing.report.folder_error = exif::SystemErrorText(errno);
     return listing;
   }
-  TreeWalk(listing).Run(fd);
+  TreeWalk(listing, cancelled).Run(fd);
   std::sort(listing.names.begin(), listing.names.end());
   std::sort(listing.report.failures.begin(), listing.report.failures.end(), ByName);
   return listing;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -68,7 +69,8 @@ struct FolderListing {
 // cannot be read and ".jpg" names whose file cannot be looked at (a broken
 // link, say) are in the report; a `folder` that cannot be opened gives no
 // names and the report's folder_error.
-FolderListing ListPhotoFiles(const std::string& folder);
+// Stops early, with what it found so far, once `*cancelled` is set.
+FolderListing ListPhotoFiles(const std::string& folder, const std::atomic<bool>* cancelled = nullptr);
 // The GCJ-02 position of the open photo `photo`; {0, 0} when it has none or
 // it cannot be read: `photo`'s status then tells which.
 CoordinateList ReadPhotoPosition(const exif::ExifReader& reader, geo::ScriptHost& host,

@@ -99,7 +99,7 @@ void ScanJob::Wait() {
 }
 
 void ScanJob::Run() {
-  auto listing = std::make_shared<const FolderListing>(ListPhotoFiles(folder_));
+  auto listing = std::make_shared<const FolderListing>(ListPhotoFiles(folder_, &cancelled_));
   if (cancelled_) return;
   if (callbacks_.listed) callbacks_.listed(listing);
   std::vector<std::thread> workers;

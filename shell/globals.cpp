@@ -12,6 +12,7 @@
 #include "mapview/run_directory.h"
 #include "shell/main_window.h"
 #include "shell/photo_list.h"
+#include "shell/scan_session.h"
 
 namespace tavimo::shell {
 
@@ -54,6 +55,7 @@ void OnMainWindowCreated(Globals& globals, MainWindow& window, platform::WindowR
   runtime.SetBrowserAddress(mapview::BrowserPagePath(page_path));
   geo::LoadConversionScript(*globals.script_host);
   globals.reader->SetPointerTags({"8825", "8769"});
+  globals.scan = std::make_unique<ScanSession>(globals, window.statusBar());
   globals.drop_receiver->Attach(&window, open_folder);
   const int port = MapPort();
   if (globals.map_server->Start(port)) {
@@ -68,7 +70,11 @@ void OnMainWindowCreated(Globals& globals, MainWindow& window, platform::WindowR
 }
 
 catalogue::IntakeContext IntakeOf(Globals& globals) {
-  return {globals.tables, *globals.reader, *globals.script_host, *globals.window, globals.base_title};
+  Globals* state = &globals;
+  return {globals.tables, *globals.reader, *globals.script_host, *globals.window, globals.base_title,
+          [state](const std::string& folder) {
+            if (state->scan) state->scan->Start(folder);
+          }};
 }
 
 void ReleaseGlobals(Globals& globals) {
@@ -76,6 +82,8 @@ void ReleaseGlobals(Globals& globals) {
   ++globals.releases;
   // First, so that no request handler runs while the rest goes.
   globals.map_server.reset();
+  // Then the scan: its threads end after the photo each is reading.
+  globals.scan.reset();
   globals.tables.photo_table.clear();
   globals.reader.reset();
   globals.tables.current_folder.clear();

@@ -21,6 +21,7 @@
 
 #include "platform/canvas.h"
 #include "shell/desktop.h"
+#include "shell/tests/wait_for_scan.h"
 #include "shell/menus.h"
 #include "shell/photo_list.h"
 #include "tests/support/jpeg_builder.h"
@@ -104,9 +105,11 @@ TEST_F(DesktopTest, StartsWithEmptyStateAndTheBaseTitle) {
 TEST_F(DesktopTest, CaptionShowsOnlyTheLastFolder) {
   dir_.Write("one/a.jpg", testing::JpegWithoutExif());
   catalogue::OnFolderDropped(IntakeOf(desktop_.State()), kSamples);
+  ASSERT_TRUE(WaitForScan(desktop_.State()));
   EXPECT_EQ(Caption(), "Tavimo by:Orsel  - " + kSamples + "/");
   EXPECT_EQ(desktop_.State().tables.photo_names.size(), 11u);
   catalogue::OnFolderDropped(IntakeOf(desktop_.State()), dir_.Path() + "/one/");
+  ASSERT_TRUE(WaitForScan(desktop_.State()));
   EXPECT_EQ(Caption(), "Tavimo by:Orsel  - " + dir_.Path() + "/one/");
   EXPECT_EQ(desktop_.State().tables.photo_names, (std::vector<std::string>{"a.jpg"}));
 }
@@ -119,6 +122,7 @@ TEST_F(DesktopTest, DroppedFolderOpens) {
 
 TEST_F(DesktopTest, AnythingButOneFolderShowsTheMessageAndChangesNothing) {
   catalogue::OnFolderDropped(IntakeOf(desktop_.State()), kSamples);
+  ASSERT_TRUE(WaitForScan(desktop_.State()));
   const std::string caption = Caption();
   const QString file = QString::fromStdString(dir_.Write("a.jpg", ""));
   const QString folder = QString::fromStdString(dir_.Path());
@@ -208,6 +212,7 @@ TEST_F(DesktopTest, ReleaseGlobalsRunsOnce) {
 
 TEST_F(DesktopTest, ScreenshotAfterOpeningTheSamples) {
   catalogue::OnFolderDropped(IntakeOf(desktop_.State()), kSamples);
+  ASSERT_TRUE(WaitForScan(desktop_.State()));
   QTest::qWait(500);
   QDir().mkpath(QStringLiteral(TAVIMO_ARTEFACTS_DIR));
   const QString path = QStringLiteral(TAVIMO_ARTEFACTS_DIR "/main_window.png");
@@ -217,6 +222,7 @@ TEST_F(DesktopTest, ScreenshotAfterOpeningTheSamples) {
 
 TEST_F(DesktopTest, ButtonListsPhotosWithoutPositionAndAClickPreviews) {
   catalogue::OnFolderDropped(IntakeOf(desktop_.State()), kSamples);
+  ASSERT_TRUE(WaitForScan(desktop_.State()));
   QListWidget* list = desktop_.Window().PhotoList();
   QTest::mouseClick(desktop_.Window().NoPositionButton(), Qt::LeftButton);
   ASSERT_EQ(list->count(), 1);
@@ -252,6 +258,7 @@ TEST_F(DesktopTest, PhonePortraitsAreShownUpright) {
   EXPECT_EQ(picture.width, 600);
   EXPECT_EQ(picture.height, 800);
   catalogue::OnFolderDropped(IntakeOf(desktop_.State()), kSamples);
+  ASSERT_TRUE(WaitForScan(desktop_.State()));
   ListPhotosAt(desktop_.State(), "114.06", "");
   QListWidget* list = desktop_.Window().PhotoList();
   ASSERT_EQ(list->count(), 1);
@@ -264,6 +271,7 @@ TEST_F(DesktopTest, PhonePortraitsAreShownUpright) {
 
 TEST_F(DesktopTest, MarkerClickPostListsThroughTheGuiThread) {
   catalogue::OnFolderDropped(IntakeOf(desktop_.State()), kSamples);
+  ASSERT_TRUE(WaitForScan(desktop_.State()));
   const int port = desktop_.State().port;
   ASSERT_GT(port, 0);
   std::string points;

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "shell/desktop.h"
+#include "shell/tests/wait_for_scan.h"
 #include "tests/support/jpeg_builder.h"
 #include "tests/support/loopback.h"
 
@@ -136,6 +137,7 @@ TEST_F(MapView, StartsWithTheMapAndNoMarkers) {
 
 TEST_F(MapView, OneMarkerPerPointAndAClickListsThePhotosThere) {
   catalogue::OnFolderDropped(IntakeOf(desktop_->State()), kSamples);
+  ASSERT_TRUE(WaitForScan(desktop_->State()));
   ASSERT_TRUE(WaitFor("__fakeAMap.onMap().length == 10 && __fakeAMap.fitViews >= 2"));
   EXPECT_EQ(Js("__fakeAMap.onMap()[0].De.icon"), QStringLiteral("./poi-marker-default.png"));
   EXPECT_EQ(Js("__fakeAMap.onMap()[0].De.offset.x + ',' + __fakeAMap.onMap()[0].De.offset.y"), QStringLiteral("-13,-30"));
@@ -148,9 +150,11 @@ TEST_F(MapView, OneMarkerPerPointAndAClickListsThePhotosThere) {
 
 TEST_F(MapView, SecondDrawLeavesOnlyTheNewMarkers) {
   catalogue::OnFolderDropped(IntakeOf(desktop_->State()), kSamples);
+  ASSERT_TRUE(WaitForScan(desktop_->State()));
   ASSERT_TRUE(WaitFor("__fakeAMap.onMap().length == 10"));
   dir_.Write("one.jpg", testing::JpegWithExif(testing::PhotoBlock({testing::Order::kBig, testing::GpsFix{121.49, 31.24}, ""})));
   catalogue::OnFolderDropped(IntakeOf(desktop_->State()), dir_.Path());
+  ASSERT_TRUE(WaitForScan(desktop_->State()));
   ASSERT_TRUE(WaitFor("__fakeAMap.fitViews >= 3"));
   EXPECT_EQ(Js("__fakeAMap.onMap().length"), QStringLiteral("1"));
   EXPECT_EQ(Js("__fakeAMap.markers.length"), QStringLiteral("11"));
@@ -183,6 +187,7 @@ TEST_F(MapView, NavigationToALocalFolderOpensItInstead) {
 
 TEST_F(MapView, AWebSiteCannotReadThePositionsNorListPhotos) {
   catalogue::OnFolderDropped(IntakeOf(desktop_->State()), kSamples);
+  ASSERT_TRUE(WaitForScan(desktop_->State()));
   ASSERT_TRUE(WaitFor("__fakeAMap.onMap().length == 10"));
   const catalogue::CoordinateList first = desktop_->State().tables.map_points.Snapshot()->front();
   QWebEnginePage site(QWebEngineProfile::defaultProfile());
