@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <limits>
 #include <thread>
@@ -25,6 +26,8 @@ using namespace std::string_literals;
 constexpr FileStamp kStamp{1'234'567, 1'700'000'000'123'456'789};
 // Far above the cache's own busy wait: only a call that waits forever exceeds it.
 constexpr auto kHangBound = std::chrono::seconds(10);
+// SQLite's default page size, which the cache keeps.
+constexpr std::size_t kPageSize = 4096;
 
 // Every field as a 64-bit pattern, so that NaN and negative zero compare by their bits.
 using FactBits = std::array<std::int64_t, 8>;
@@ -88,6 +91,13 @@ class ScanCacheTest : public ::testing::Test {
   void StoreAll(ScanCache& cache, const std::vector<CacheEntry>& entries) {
     CacheError error;
     ASSERT_TRUE(cache.Store(entries, &error)) << error.message;
+  }
+  // Fills a database of several pages at path_.
+  void StoreMany() {
+    constexpr int kCount = 2000;
+    std::vector<CacheEntry> many;
+    for (int i = 0; i < kCount; ++i) many.push_back({{"/photos/" + std::to_string(i) + ".jpg", kStamp}, {}});
+    StoreAll(*OpenCache(), many);
   }
 
   TempDir dir_;
@@ -173,6 +183,18 @@ TEST_F(ScanCacheTest, AChangedPhotoReplacesItsRow) {
   EXPECT_FALSE(found[0].has_value());
   ASSERT_TRUE(found[1].has_value());
   EXPECT_EQ(Bits(*found[1]), Bits(Located(3, 4)));
+}
+
+TEST_F(ScanCacheTest, ARowThisProgramWouldNotWriteIsAMiss) {
+  const std::unique_ptr<ScanCache> cache = OpenCache();
+  const CacheEntry stored{{"/photos/a.jpg", kStamp}, Facts({}, {}, PhotoStatus::kNoExif, 1, true, 0)};
+  for (const char* change : {"status = 5", "status = -1", "orientation = 256", "orientation = -1",
+                             "has_thumbnail = 2", "has_thumbnail = -1"}) {
+    StoreAll(*cache, {stored});
+    ASSERT_TRUE(cache->Find({stored.key})[0].has_value());
+    RawDatabase(path_).Exec(std::string("UPDATE photo SET ") + change);
+    EXPECT_FALSE(cache->Find({stored.key})[0].has_value()) << change;
+  }
 }
 
 TEST_F(ScanCacheTest, ForgetsOnlyMissingFilesUnderTheFolder) {
@@ -269,10 +291,16 @@ TEST_F(ScanCacheTest, AnUnusableFileIsRebuilt) {
        }},
       {"a truncated database",
        [this] {
-         std::vector<CacheEntry> many;
-         for (int i = 0; i < 2000; ++i) many.push_back({{"/photos/" + std::to_string(i) + ".jpg", kStamp}, {}});
-         StoreAll(*OpenCache(), many);
+         StoreMany();
          std::filesystem::resize_file(path_, std::filesystem::file_size(path_) / 2);
+       }},
+      {"a database with a page overwritten",
+       [this] {
+         StoreMany();
+         const std::uintmax_t middle_page = std::filesystem::file_size(path_) / 2 / kPageSize * kPageSize;
+         std::fstream file(path_, std::ios::in | std::ios::out | std::ios::binary);
+         file.seekp(static_cast<std::streamoff>(middle_page));
+         file << std::string(kPageSize, '\x5A');
        }},
       {"another schema version",
        [this] {
