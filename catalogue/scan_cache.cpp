@@ -2,9 +2,10 @@
 
 #include <sqlite3.h>
 
+#include "platform/cache_home.h"
+
 #include <array>
 #include <bit>
-#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <string_view>
@@ -324,17 +325,8 @@ ScanCache::ScanCache(std::unique_ptr<Connection> connection) : connection_(std::
 ScanCache::~ScanCache() = default;
 
 std::string ScanCache::DefaultPath() {
-  std::string cache_home;
-  const char* xdg = std::getenv("XDG_CACHE_HOME");
-  const char* home = std::getenv("HOME");
-  if (xdg != nullptr && xdg[0] == '/') {
-    cache_home = xdg;
-  } else if (home != nullptr && home[0] == '/') {
-    cache_home = std::string(home) + "/.cache";
-  } else {
-    return {};
-  }
-  return cache_home + "/" + kFolderName + "/" + kFileName;
+  const std::string cache_home = platform::UserCacheHome();
+  return cache_home.empty() ? std::string() : cache_home + "/" + kFolderName + "/" + kFileName;
 }
 
 std::unique_ptr<ScanCache> ScanCache::Open(const std::string& path, CacheError* error, std::string* notice) {

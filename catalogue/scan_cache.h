@@ -48,9 +48,9 @@ struct CacheEntry {
 // same file; a lock they hold longer than a short wait gives kBusy.
 class ScanCache {
  public:
-  // The database file: $XDG_CACHE_HOME/tavimo/scan-cache.sqlite3, or
-  // $HOME/.cache/tavimo/scan-cache.sqlite3 when XDG_CACHE_HOME is unset,
-  // empty or relative; empty when HOME is not usable either.
+  // The database file: tavimo/scan-cache.sqlite3 in the user's cache folder
+  // ($XDG_CACHE_HOME, else $HOME/.cache; see platform::UserCacheHome);
+  // empty when there is none.
   static std::string DefaultPath();
 
   // Opens the database at `path`, creating it and its folder (mode 0700)

@@ -7,7 +7,6 @@
 #include <array>
 #include <bit>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -15,10 +14,12 @@
 #include <thread>
 
 #include "tests/support/jpeg_builder.h"
+#include "tests/support/scoped_env.h"
 
 namespace tavimo::catalogue {
 namespace {
 
+using testing::ScopedEnv;
 using testing::TempDir;
 using Code = CacheError::Code;
 using namespace std::string_literals;
@@ -376,32 +377,6 @@ TEST_F(ScanCacheTest, AnUnopenablePlaceIsAnError) {
   EXPECT_TRUE(std::filesystem::is_directory(folder_in_the_way));
   EXPECT_TRUE(std::filesystem::is_regular_file(regular_file));
 }
-
-// Sets or unsets an environment variable for one scope.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value != nullptr) {
-      ::setenv(name, value, 1);
-    } else {
-      ::unsetenv(name);
-    }
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      ::setenv(name_, old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 TEST(ScanCacheDefaultPath, FollowsXdgCacheHome) {
   struct Case {
