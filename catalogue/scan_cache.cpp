@@ -146,7 +146,8 @@ int BindBytes(sqlite3_stmt* statement, int parameter, std::string_view bytes) {
 
 std::string ColumnBytes(sqlite3_stmt* statement, int column) {
   const auto* bytes = static_cast<const char*>(sqlite3_column_blob(statement, column));
-  return bytes == nullptr ? std::string() : std::string(bytes, static_cast<std::size_t>(sqlite3_column_bytes(statement, column)));
+  const auto size = static_cast<std::size_t>(sqlite3_column_bytes(statement, column));
+  return bytes == nullptr ? std::string() : std::string(bytes, size);
 }
 
 // The first column of the first row `sql` gives, as text.
@@ -247,7 +248,7 @@ bool RemoveDatabase(const std::string& path, CacheError* error) {
 
 struct ScanCache::Connection {
   std::string path;
-  Database db;  // first member: closed after the statements are finalized
+  Database db;  // declared before the statements: closed after they are finalized
   Statement select_row;
   Statement upsert_row;
   Statement select_paths_between;

@@ -42,10 +42,11 @@ struct CacheEntry {
 // keyed by path; a row counts only while the file's size and modification
 // time are the ones stored with it.
 //
-// Every member function may be called from any thread: calls on one object
-// are serialised by an internal lock (a worker calls it while the GUI thread
-// waits for nothing). Other programs, another Tavimo included, may use the
-// same file; a lock they hold longer than a short wait gives kBusy.
+// Thread-safe: every member function may be called from any thread (meant
+// for scan workers, not the GUI thread: a call may wait on the disk and on
+// another program's lock). Calls on one object are serialised by an internal
+// lock. Other programs, another Tavimo included, may use the same file; a
+// lock they hold longer than a short wait (200 ms) gives kBusy.
 class ScanCache {
  public:
   // The database file: tavimo/scan-cache.sqlite3 in the user's cache folder

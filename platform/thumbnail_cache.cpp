@@ -70,7 +70,8 @@ QImage Fitted(const QImage& image) {
   const int limit = ThumbnailCache::kNormalSize;
   QImage fitted = image;
   if (image.width() > limit || image.height() > limit) {
-    const double scale = std::min(static_cast<double>(limit) / image.width(), static_cast<double>(limit) / image.height());
+    const double scale =
+        std::min(static_cast<double>(limit) / image.width(), static_cast<double>(limit) / image.height());
     const auto side = [scale](int length) { return std::max(1, static_cast<int>(std::lround(length * scale))); };
     fitted = image.scaled(side(image.width()), side(image.height()), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
   }

@@ -106,6 +106,7 @@ class ScanCacheTest : public ::testing::Test {
 };
 
 TEST_F(ScanCacheTest, KeepsEveryFieldBitForBit) {
+  constexpr std::int64_t kLargest = std::numeric_limits<std::int64_t>::max();
   const double nan_with_payload = std::bit_cast<double>(std::int64_t{0x7FF8'0000'0000'0123});
   std::vector<CacheEntry> entries = {
       {{"/photos/plain.jpg", kStamp}, Located(116.3975, 39.9087)},
@@ -113,8 +114,8 @@ TEST_F(ScanCacheTest, KeepsEveryFieldBitForBit) {
        Facts({-0.0, 0.0}, {std::numeric_limits<double>::quiet_NaN(), nan_with_payload}, PhotoStatus::kLocated)},
       {{"/photos/\xFF\xFE-not-utf8.jpg", {0, 0}}, Facts({}, {}, PhotoStatus::kNoGps, 8, true, kUnknownTime)},
       {{"/photos/nul\0inside.jpg"s, {-1, -1}},
-       Facts({}, {}, PhotoStatus::kNoExif, 1, false, std::numeric_limits<std::int64_t>::max())},
-      {{"/photos/\xE4\xB8\xAD.jpg", {std::numeric_limits<std::int64_t>::max(), std::numeric_limits<std::int64_t>::min()}},
+       Facts({}, {}, PhotoStatus::kNoExif, 1, false, kLargest)},
+      {{"/photos/\xE4\xB8\xAD.jpg", {kLargest, std::numeric_limits<std::int64_t>::min()}},
        Facts({-180, -90}, {180, 90}, PhotoStatus::kGpsUnreadable, 255, false, -1)},
   };
   for (const PhotoStatus status : {PhotoStatus::kLocated, PhotoStatus::kNoGps, PhotoStatus::kGpsUnreadable,
@@ -266,7 +267,8 @@ TEST_F(ScanCacheTest, WorkersShareOneCache) {
   for (int worker = 0; worker < kWorkers; ++worker) {
     std::vector<CacheEntry> mine;
     for (int batch = 0; batch < kBatches; ++batch) {
-      mine.push_back({{"/w" + std::to_string(worker) + "/" + std::to_string(batch) + ".jpg", kStamp}, Located(worker, batch)});
+      const std::string path = "/w" + std::to_string(worker) + "/" + std::to_string(batch) + ".jpg";
+      mine.push_back({{path, kStamp}, Located(worker, batch)});
     }
     all.insert(all.end(), mine.begin(), mine.end());
     workers.emplace_back([&cache, &failures, worker, mine] {
