@@ -14,13 +14,12 @@
 #include <cerrno>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string_view>
 #include <system_error>
 #include <utility>
 
+#include "exif/file_access.h"
 #include "platform/cache_home.h"
 
 namespace tavimo::platform {
@@ -35,7 +34,7 @@ constexpr char kSoftwareKey[] = "Software";
 constexpr char kSoftware[] = "Tavimo";
 constexpr char kPngFormat[] = "png";
 // Far above any 128 x 128 PNG: a larger file in the cache is not one to decode.
-constexpr std::uintmax_t kMaxThumbnailBytes = 4 << 20;
+constexpr std::int64_t kMaxThumbnailBytes = std::int64_t{4} << 20;
 // Punctuation g_filename_to_uri keeps in a path, besides letters and digits.
 constexpr std::string_view kKeptPunctuation = "!$&'()*+,-./:=@_~";
 constexpr char kHexDigits[] = "0123456789ABCDEF";
@@ -45,14 +44,13 @@ bool KeptInUri(unsigned char byte) {
          (byte != '\0' && kKeptPunctuation.find(static_cast<char>(byte)) != std::string_view::npos);
 }
 
-// The whole file, or nullopt when it cannot be read or is too large to be a thumbnail.
+// The whole file, or nullopt when it is no regular file, cannot be read or is
+// too large to be a thumbnail.
 std::optional<QByteArray> ReadThumbnailFile(const std::string& path) {
-  std::error_code error;
-  const std::uintmax_t size = fs::file_size(path, error);
-  if (error || size > kMaxThumbnailBytes) return std::nullopt;
-  std::ifstream in(path, std::ios::binary);
-  const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  if (!in.good() && !in.eof()) return std::nullopt;
+  const exif::ReadOnlyFile file(path);
+  if (file.Status() != exif::FileStatus::kOk || file.Size() > kMaxThumbnailBytes) return std::nullopt;
+  const std::string bytes = file.Read(0, file.Size());
+  if (file.Status() != exif::FileStatus::kOk) return std::nullopt;
   return QByteArray::fromStdString(bytes);
 }
 

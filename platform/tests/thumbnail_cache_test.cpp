@@ -232,6 +232,11 @@ TEST_F(ThumbnailCacheTest, JudgesFilesOtherProgramsLeft) {
     std::ofstream(cache_.ThumbnailPath(photo_), std::ios::binary | std::ios::trunc) << test.bytes;
     EXPECT_EQ(!cache_.FindFresh(photo_, kMTime, kSize).isNull(), test.fresh) << test.what;
   }
+
+  // A FIFO in the cache is not waited on.
+  fs::remove(cache_.ThumbnailPath(photo_));
+  ASSERT_EQ(::mkfifo(cache_.ThumbnailPath(photo_).c_str(), kPrivateFile), 0);
+  EXPECT_TRUE(cache_.FindFresh(photo_, kMTime, kSize).isNull());
 }
 
 TEST_F(ThumbnailCacheTest, AFailedStoreLeavesNoFile) {
