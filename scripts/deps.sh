@@ -4,7 +4,7 @@
 set -euo pipefail
 
 build_packages=(cmake g++ make pkg-config nlohmann-json3-dev qt6-base-dev qt6-declarative-dev
-                qt6-webengine-dev libcpp-httplib-dev libxcb1-dev fonts-wqy-zenhei)
+                qt6-webengine-dev libcpp-httplib-dev libxcb1-dev libsqlite3-dev fonts-wqy-zenhei)
 test_packages=(libgtest-dev libbenchmark-dev xvfb xauth)
 
 case "${1:-test}" in
