@@ -50,6 +50,20 @@ CoordinateList SplitCoordinates(const std::string& text) {
   return coordinates;
 }
 
+// A file's size and modification time.
+FileStamp StampOf(const struct stat& info) {
+  constexpr std::int64_t kNanosPerSecond = 1'000'000'000;
+  return {static_cast<std::int64_t>(info.st_size),
+          static_cast<std::int64_t>(info.st_mtim.tv_sec) * kNanosPerSecond + info.st_mtim.tv_nsec};
+}
+
+// A degrees text as a number; not a number for the "1.#..." texts of broken values.
+double NumberOf(const std::string& text) {
+  double value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return error == std::errc() && end == text.data() + text.size() ? value : std::nan("");
+}
+
 // An error that means the thing is no longer there (or was replaced by a
 // file where a folder was): nothing to report, it has left the folder.
 bool Vanished(int error) { return error == ENOENT || error == ENOTDIR; }
@@ -65,7 +79,10 @@ struct OpenFolder {
 // opened relative to the one above it.
 class TreeWalk {
  public:
-  TreeWalk(FolderListing& listing, const std::atomic<bool>* cancelled) : listing_(listing), cancelled_(cancelled) {}
+  // Photos go to `found` in the order met, failures to `listing`'s report.
+  TreeWalk(FolderListing& listing, const std::atomic<bool>* cancelled,
+           std::vector<std::pair<std::string, FileStamp>>& found)
+      : listing_(listing), cancelled_(cancelled), found_(found) {}
   TreeWalk(const TreeWalk&) = delete;
   TreeWalk& operator=(const TreeWalk&) = delete;
   ~TreeWalk() {
@@ -123,14 +140,10 @@ class TreeWalk {
       return;
     }
     if (!HasJpgSuffix(name)) return;
-    if (type == DT_REG) {
-      listing_.names.push_back(relative);
-      return;
-    }
-    // A link, or an entry whose kind could not be looked up: what it leads to decides.
+    // What it is, or for a link what it leads to, decides; its size and time go with it.
     struct stat target {};
     if (::fstatat(at, name.c_str(), &target, 0) == 0) {
-      if (S_ISREG(target.st_mode)) listing_.names.push_back(relative);
+      if (S_ISREG(target.st_mode)) found_.push_back({relative, StampOf(target)});
       return;
     }
     const int error = errno;
@@ -150,6 +163,7 @@ class TreeWalk {
 
   FolderListing& listing_;
   const std::atomic<bool>* cancelled_;
+  std::vector<std::pair<std::string, FileStamp>>& found_;
   std::vector<OpenFolder> open_;
 };
 
@@ -202,22 +216,50 @@ FolderListing ListPhotoFiles(const std::string& folder, const std::atomic<bool>*
     listing.report.folder_error = exif::SystemErrorText(errno);
     return listing;
   }
-  TreeWalk(listing, cancelled).Run(fd);
-  std::sort(listing.names.begin(), listing.names.end());
+  std::vector<std::pair<std::string, FileStamp>> found;
+  TreeWalk(listing, cancelled, found).Run(fd);
+  std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  listing.names.reserve(found.size());
+  listing.stamps.reserve(found.size());
+  for (auto& [name, stamp] : found) {
+    listing.names.push_back(std::move(name));
+    listing.stamps.push_back(stamp);
+  }
   std::sort(listing.report.failures.begin(), listing.report.failures.end(), ByName);
   return listing;
 }
 
-CoordinateList ReadPhotoPosition(const exif::ExifReader& reader, geo::ScriptHost& host,
-                                 const exif::ReadOnlyFile& photo) {
+PhotoFacts ReadPhotoFacts(const exif::ExifReader& reader, geo::ScriptHost& host, const exif::ReadOnlyFile& photo) {
+  PhotoFacts facts;
   const exif::TagRecordList records = reader.ReadTags(photo);
-  const std::string position =
-      SignedDegrees(records, "0004", "0003", 'W') + "," + SignedDegrees(records, "0002", "0001", 'S');
-  const std::string result = geo::ConvertToGcj02(host, position);
+  const std::string lng = SignedDegrees(records, "0004", "0003", 'W');
+  const std::string lat = SignedDegrees(records, "0002", "0001", 'S');
+  const std::string result = geo::ConvertToGcj02(host, lng + "," + lat);
   // A position that cannot be read counts as none, so the photo shows among
   // those without one instead of nowhere.
-  if (result.empty()) return {0, 0};
-  return SplitCoordinates(result);
+  const CoordinateList gcj02 = result.empty() ? CoordinateList{0, 0} : SplitCoordinates(result);
+  facts.gcj02 = {gcj02.empty() ? 0 : gcj02[0], gcj02.size() < 2 ? 0 : gcj02[1]};
+  facts.wgs84 = {NumberOf(lng), NumberOf(lat)};
+  facts.orientation = static_cast<std::uint8_t>(exif::OrientationOf(records));
+  facts.has_thumbnail = exif::IndexOf(records, "0201") >= 0 && exif::IndexOf(records, "0202") >= 0;
+  if (photo.Status() != exif::FileStatus::kOk) {
+    facts.status = PhotoStatus::kUnreadable;
+  } else if (records.records.empty()) {
+    facts.status = PhotoStatus::kNoExif;
+  } else if (OnMap(gcj02)) {
+    facts.status = PhotoStatus::kLocated;
+  } else if (result.empty() || lng.find('#') != std::string::npos || lat.find('#') != std::string::npos) {
+    facts.status = PhotoStatus::kGpsUnreadable;
+  } else {
+    facts.status = PhotoStatus::kNoGps;
+  }
+  return facts;
+}
+
+CoordinateList ReadPhotoPosition(const exif::ExifReader& reader, geo::ScriptHost& host,
+                                 const exif::ReadOnlyFile& photo) {
+  const PhotoFacts facts = ReadPhotoFacts(reader, host, photo);
+  return {facts.gcj02.lng, facts.gcj02.lat};
 }
 
 ScanReport ScanListedPhotos(PhotoTables& tables, FolderListing listing, const exif::ExifReader& reader,

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "catalogue/photo_record.h"
 #include "exif/exif_reader.h"
 #include "geo/script_host.h"
 
@@ -58,6 +59,7 @@ struct ScanReport {
 // The photo files of a folder and what could not be read on the way.
 struct FolderListing {
   std::vector<std::string> names;  // relative to the folder, "/" separated, sorted byte-wise
+  std::vector<FileStamp> stamps;   // parallel to names: size and time as the listing saw them
   ScanReport report;
 };
 
@@ -71,6 +73,10 @@ struct FolderListing {
 // names and the report's folder_error.
 // Stops early, with what it found so far, once `*cancelled` is set.
 FolderListing ListPhotoFiles(const std::string& folder, const std::atomic<bool>* cancelled = nullptr);
+// What a scan derives from the open photo `photo`: both positions, status,
+// orientation and whether it has a thumbnail. Never fails: an unreadable
+// photo gives status kUnreadable and `photo`'s status tells why.
+PhotoFacts ReadPhotoFacts(const exif::ExifReader& reader, geo::ScriptHost& host, const exif::ReadOnlyFile& photo);
 // The GCJ-02 position of the open photo `photo`; {0, 0} when it has none or
 // it cannot be read: `photo`'s status then tells which.
 CoordinateList ReadPhotoPosition(const exif::ExifReader& reader, geo::ScriptHost& host,

@@ -5,6 +5,10 @@
 #include <condition_variable>
 #include <mutex>
 
+#include <filesystem>
+#include <utility>
+
+#include "catalogue/scan_cache.h"
 #include "geo/conversion.h"
 
 namespace tavimo::catalogue {
@@ -15,7 +19,42 @@ namespace {
 constexpr std::size_t kBatchSize = 64;
 constexpr std::chrono::milliseconds kBatchTime{100};
 
+constexpr const char* kCacheNotice = "扫描缓存未使用：";
+
+PhotoResult FromFacts(std::uint32_t id, const PhotoFacts& facts) {
+  return {id, {facts.gcj02.lng, facts.gcj02.lat}, false, ""};
+}
+
 }  // namespace
+
+SharedScanCache::SharedScanCache(std::string path) : path_(std::move(path)) {}
+SharedScanCache::~SharedScanCache() = default;
+
+ScanCache* SharedScanCache::Get() {
+  const std::lock_guard lock(mutex_);
+  if (!tried_ && !path_.empty()) {
+    tried_ = true;
+    CacheError error;
+    std::string rebuilt;
+    cache_ = ScanCache::Open(path_, &error, &rebuilt);
+    if (!cache_) {
+      notice_ = kCacheNotice + error.message;
+    } else if (!rebuilt.empty()) {
+      notice_ = rebuilt;
+    }
+  }
+  return cache_.get();
+}
+
+std::string SharedScanCache::TakeNotice() {
+  const std::lock_guard lock(mutex_);
+  return std::exchange(notice_, std::string());
+}
+
+void SharedScanCache::Note(const std::string& notice) {
+  const std::lock_guard lock(mutex_);
+  if (notice_.empty()) notice_ = kCacheNotice + notice;
+}
 
 PhotoResult ReadListedPhoto(const exif::ExifReader& reader, geo::ScriptHost& host, const std::string& folder,
                             std::uint32_t id, const std::string& name) {
@@ -80,12 +119,18 @@ ScanReport TablesBuilder::Report() const {
   return report;
 }
 
-ScanJob::ScanJob(std::string folder, std::vector<std::string> pointer_tags, unsigned threads, ScanCallbacks callbacks)
+ScanJob::ScanJob(std::string folder, std::vector<std::string> pointer_tags, unsigned threads, ScanCallbacks callbacks,
+                 std::shared_ptr<SharedScanCache> cache)
     : folder_(std::move(folder)),
       pointer_tags_(std::move(pointer_tags)),
       threads_(threads != 0 ? threads : std::max(1u, std::thread::hardware_concurrency())),
       callbacks_(std::move(callbacks)),
-      coordinator_([this] { Run(); }) {}
+      cache_(std::move(cache)) {
+  std::error_code error;
+  cache_folder_ = std::filesystem::absolute(folder_, error).string();
+  if (error) cache_folder_.clear();  // no keys, no cache
+  coordinator_ = std::thread([this] { Run(); });
+}
 
 ScanJob::~ScanJob() {
   Cancel();
@@ -106,7 +151,16 @@ void ScanJob::Run() {
   const unsigned count = std::min<unsigned>(threads_, static_cast<unsigned>(std::max<std::size_t>(1, listing->names.size())));
   for (unsigned i = 0; i < count; ++i) workers.emplace_back([this, listing] { Work(listing); });
   for (std::thread& worker : workers) worker.join();
-  if (!cancelled_ && callbacks_.finished) callbacks_.finished();
+  if (cancelled_) return;
+  ScanCache* cache = cache_ && !cache_folder_.empty() ? cache_->Get() : nullptr;
+  if (cache != nullptr) {
+    std::vector<std::string> present;
+    present.reserve(listing->names.size());
+    for (const std::string& name : listing->names) present.push_back(cache_folder_ + name);
+    CacheError error;
+    if (!cache->ForgetMissing(cache_folder_, present, &error)) cache_->Note(error.message);
+  }
+  if (callbacks_.finished) callbacks_.finished();
 }
 
 void ScanJob::Work(std::shared_ptr<const FolderListing> listing) {
@@ -115,23 +169,67 @@ void ScanJob::Work(std::shared_ptr<const FolderListing> listing) {
   geo::LoadConversionScript(host);
   exif::ExifReader reader;
   reader.SetPointerTags(pointer_tags_);
+  ScanCache* cache = cache_ && !cache_folder_.empty() && listing->stamps.size() == listing->names.size()
+                         ? cache_->Get()
+                         : nullptr;
+  const std::uint32_t count = static_cast<std::uint32_t>(listing->names.size());
   std::vector<PhotoResult> batch;
+  std::vector<CacheEntry> fresh;
   auto since = std::chrono::steady_clock::now();
-  const auto hand_on = [&] {
-    if (!batch.empty() && callbacks_.read) callbacks_.read(std::move(batch));
-    batch.clear();
-    since = std::chrono::steady_clock::now();
-  };
   while (!cancelled_) {
-    const std::uint32_t id = next_id_++;
-    if (id >= listing->names.size()) break;
-    batch.push_back(ReadListedPhoto(reader, host, folder_, id, listing->names[id]));
-    if (batch.size() >= kBatchSize || std::chrono::steady_clock::now() - since >= kBatchTime) hand_on();
+    // Ids are taken a batch at a time, so that the cache is asked once a batch.
+    const std::uint32_t first = next_id_.fetch_add(kBatchSize);
+    if (first >= count) break;
+    const std::uint32_t end = std::min<std::uint32_t>(count, first + static_cast<std::uint32_t>(kBatchSize));
+    std::vector<std::optional<PhotoFacts>> cached(end - first);
+    if (cache != nullptr) {
+      std::vector<CacheKey> keys;
+      for (std::uint32_t id = first; id < end; ++id) keys.push_back({cache_folder_ + listing->names[id], listing->stamps[id]});
+      CacheError error;
+      cached = cache->Find(keys, &error);
+      if (cached.size() != keys.size()) cached.assign(keys.size(), std::nullopt);
+    }
+    for (std::uint32_t id = first; id < end && !cancelled_; ++id) {
+      if (const auto& facts = cached[id - first]) {
+        batch.push_back(FromFacts(id, *facts));
+        continue;
+      }
+      const exif::ReadOnlyFile photo(folder_ + listing->names[id]);
+      // Removed, or replaced by something that is no photo, since it was listed.
+      if (photo.Status() == exif::FileStatus::kMissing || photo.Status() == exif::FileStatus::kNotRegular) {
+        batch.push_back({id, {}, true, ""});
+        continue;
+      }
+      const PhotoFacts facts = ReadPhotoFacts(reader, host, photo);
+      PhotoResult result = FromFacts(id, facts);
+      if (photo.Status() != exif::FileStatus::kOk) result.failure = photo.Reason();
+      // What could not be read is tried again next time.
+      if (cache != nullptr && facts.status != PhotoStatus::kUnreadable) {
+        fresh.push_back({{cache_folder_ + listing->names[id], listing->stamps[id]}, facts});
+      }
+      batch.push_back(std::move(result));
+    }
+    if (batch.size() >= kBatchSize || std::chrono::steady_clock::now() - since >= kBatchTime) {
+      if (callbacks_.read) callbacks_.read(std::move(batch));
+      batch.clear();
+      since = std::chrono::steady_clock::now();
+    }
+    if (fresh.size() >= kBatchSize) {
+      CacheError error;
+      if (!cache->Store(fresh, &error)) cache_->Note(error.message);
+      fresh.clear();
+    }
   }
-  if (!cancelled_) hand_on();
+  if (cancelled_) return;
+  if (!batch.empty() && callbacks_.read) callbacks_.read(std::move(batch));
+  if (!fresh.empty()) {
+    CacheError error;
+    if (!cache->Store(fresh, &error)) cache_->Note(error.message);
+  }
 }
 
-ScanReport ScanFolderInParallel(PhotoTables& tables, const std::vector<std::string>& pointer_tags, unsigned threads) {
+ScanReport ScanFolderInParallel(PhotoTables& tables, const std::vector<std::string>& pointer_tags, unsigned threads,
+                                std::shared_ptr<SharedScanCache> cache) {
   std::mutex mutex;
   std::shared_ptr<const FolderListing> listing;
   std::vector<PhotoResult> results;
@@ -144,7 +242,8 @@ ScanReport ScanFolderInParallel(PhotoTables& tables, const std::vector<std::stri
                  const std::lock_guard lock(mutex);
                  std::move(read.begin(), read.end(), std::back_inserter(results));
                },
-               nullptr});
+               nullptr},
+              std::move(cache));
   job.Wait();
   TablesBuilder builder(tables, listing);
   builder.Add(std::move(results));

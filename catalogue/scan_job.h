@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -58,6 +59,32 @@ class TablesBuilder {
   std::vector<ReadFailure> failures_;
 };
 
+class ScanCache;
+
+// A scan cache opened by the first scan that needs it, on that scan's
+// thread (opening checks the whole database), then shared by later scans.
+class SharedScanCache {
+ public:
+  // `path`: the database file; empty for none.
+  explicit SharedScanCache(std::string path);
+  ~SharedScanCache();
+  // The cache, opened on first use; null when there is none or it could not
+  // be opened. Any thread.
+  ScanCache* Get();
+  // What the window should say about the cache once (it was rebuilt, it
+  // cannot be opened, it is locked or failed), then empty. Any thread.
+  std::string TakeNotice();
+  // Records a failure of the cache for TakeNotice; the scan goes on without.
+  void Note(const std::string& notice);
+
+ private:
+  std::mutex mutex_;
+  const std::string path_;
+  bool tried_ = false;
+  std::unique_ptr<ScanCache> cache_;
+  std::string notice_;
+};
+
 // Called from the scan's own threads; each must be safe to call from any
 // thread, and may be called by several threads at once.
 struct ScanCallbacks {
@@ -75,8 +102,11 @@ struct ScanCallbacks {
 class ScanJob {
  public:
   // Starts scanning `folder` (ending with "/") with `threads` workers (0:
-  // one per core), reading EXIF blocks through `pointer_tags`.
-  ScanJob(std::string folder, std::vector<std::string> pointer_tags, unsigned threads, ScanCallbacks callbacks);
+  // one per core), reading EXIF blocks through `pointer_tags`. With a
+  // `cache`, a photo whose size and time are unchanged is not read again,
+  // what was read is stored, and a finished scan forgets the photos gone.
+  ScanJob(std::string folder, std::vector<std::string> pointer_tags, unsigned threads, ScanCallbacks callbacks,
+          std::shared_ptr<SharedScanCache> cache = nullptr);
   // Cancels and waits for the threads.
   ~ScanJob();
   ScanJob(const ScanJob&) = delete;
@@ -96,6 +126,8 @@ class ScanJob {
   const std::vector<std::string> pointer_tags_;
   const unsigned threads_;
   const ScanCallbacks callbacks_;
+  const std::shared_ptr<SharedScanCache> cache_;
+  std::string cache_folder_;  // the folder as an absolute path, the cache's keys begin with it
   std::atomic<bool> cancelled_ = false;
   std::atomic<std::uint32_t> next_id_ = 0;
   std::thread coordinator_;
@@ -104,6 +136,6 @@ class ScanJob {
 // Lists and scans `tables.current_folder` on `threads` workers (0: one per
 // core) and waits: the tables and report a one-thread ScanFolder gives.
 ScanReport ScanFolderInParallel(PhotoTables& tables, const std::vector<std::string>& pointer_tags,
-                                unsigned threads = 0);
+                                unsigned threads = 0, std::shared_ptr<SharedScanCache> cache = nullptr);
 
 }  // namespace tavimo::catalogue

@@ -283,6 +283,14 @@ std::int32_t TypeAt(const TagRecordList& list, std::int64_t position) {
   return record ? record->type : 0;
 }
 
+int OrientationOf(const TagRecordList& list) {
+  constexpr std::string_view kOrientationTag = "0112";
+  const std::int64_t at = IndexOf(list, kOrientationTag);
+  if (at < 0) return 1;
+  const auto value = ExifReader::ToInteger(ValueAt(list, at).substr(0, 2), list.byteorder);
+  return value >= 1 && value <= 8 ? static_cast<int>(value) : 1;
+}
+
 std::string DegreesTextOf(const TagRecordList& list, std::string_view tag) {
   const std::int64_t at = IndexOf(list, tag);
   return ExifReader::ToDegreesText(ValueAt(list, at), list.byteorder, at < 0 ? kTypeRational : TypeAt(list, at));

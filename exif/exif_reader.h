@@ -44,6 +44,10 @@ std::int32_t TypeAt(const TagRecordList& list, std::int64_t position);
 // type; "0" when no record carries it.
 std::string DegreesTextOf(const TagRecordList& list, std::string_view tag);
 
+// The photo's EXIF orientation (tag 0112 of IFD0), 1 to 8; 1 when it has
+// none or an out-of-range one.
+int OrientationOf(const TagRecordList& list);
+
 class ExifReader {
  public:
   // Records of the file's EXIF block, found by the first "Exif\0\0" marker in

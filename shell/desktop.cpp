@@ -43,7 +43,7 @@ class LeftClickFilter : public QObject {
 
 }  // namespace
 
-Desktop::Desktop() : globals_(InitGlobals()), window_(std::make_unique<MainWindow>()) {
+Desktop::Desktop(bool use_scan_cache) : globals_(InitGlobals(use_scan_cache)), window_(std::make_unique<MainWindow>()) {
   LoadResources();
   runtime_ = std::make_unique<platform::QtWindowRuntime>(window_.get(), window_->PhotoList(), window_->Preview(),
                                                          window_->Browser());
@@ -74,7 +74,7 @@ std::string FolderArgument(const std::string& folder) {
   return text;
 }
 
-int RunDesktop(int argc, char** argv, const std::string& folder) {
+int RunDesktop(int argc, char** argv, const std::string& folder, bool use_scan_cache) {
   // Chromium's sandbox refuses to start as root; the map page is our own.
   if (::geteuid() == 0 && std::getenv("QTWEBENGINE_DISABLE_SANDBOX") == nullptr) {
     ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
@@ -83,7 +83,7 @@ int RunDesktop(int argc, char** argv, const std::string& folder) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("tavimo"));
 
-  Desktop desktop;
+  Desktop desktop(use_scan_cache);
   QObject::connect(&app, &QCoreApplication::aboutToQuit, [&desktop] { ReleaseGlobals(desktop.State()); });
   // A signal, or a window destroyed from outside, ends the program as
   // closing the window does: the server stops first, in-flight requests get

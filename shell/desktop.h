@@ -13,7 +13,8 @@ namespace tavimo::shell {
 // it, wired as at start-up. Needs a QApplication. Releases the globals when it goes.
 class Desktop {
  public:
-  Desktop();
+  // Without `use_scan_cache`, scans read every photo and keep nothing.
+  explicit Desktop(bool use_scan_cache = true);
   ~Desktop();
   Desktop(const Desktop&) = delete;
   Desktop& operator=(const Desktop&) = delete;
@@ -30,7 +31,7 @@ class Desktop {
 
 // Runs the desktop program until its main window closes; `folder`, when not
 // empty, is opened right after start-up as if dropped. Returns the exit code.
-int RunDesktop(int argc, char** argv, const std::string& folder);
+int RunDesktop(int argc, char** argv, const std::string& folder, bool use_scan_cache = true);
 
 // The folder given on the command line as an absolute path ending in one "/";
 // the path unchanged when it is empty.

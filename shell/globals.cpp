@@ -13,11 +13,14 @@
 #include "shell/main_window.h"
 #include "shell/photo_list.h"
 #include "shell/scan_session.h"
+#include "catalogue/scan_cache.h"
 
 namespace tavimo::shell {
 
-std::unique_ptr<Globals> InitGlobals() {
+std::unique_ptr<Globals> InitGlobals(bool use_scan_cache) {
   auto globals = std::make_unique<Globals>();
+  // Opened by the first scan, on its thread.
+  if (use_scan_cache) globals->scan_cache = std::make_shared<catalogue::SharedScanCache>(catalogue::ScanCache::DefaultPath());
   globals->reader = std::make_unique<exif::ExifReader>();
   globals->script_host = std::make_unique<geo::ScriptHost>();
   globals->drop_receiver = std::make_unique<DropReceiver>();

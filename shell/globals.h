@@ -24,6 +24,7 @@ struct Globals {
   std::unique_ptr<DropReceiver> drop_receiver;
   std::unique_ptr<bridge::MapServer> map_server;
   std::unique_ptr<ScanSession> scan;  // once the main window exists
+  std::shared_ptr<catalogue::SharedScanCache> scan_cache;  // null: every photo is read
   std::string base_title;
   std::string current_photo_path;
   platform::WindowRuntime* window = nullptr;  // set once the main window exists
@@ -31,8 +32,9 @@ struct Globals {
   int port = 0;                               // the map server's port; 0 when it could not listen
 };
 
-// The global state, made in start-up order; never null.
-std::unique_ptr<Globals> InitGlobals();
+// The global state, made in start-up order; never null. Without
+// `use_scan_cache`, scans read every photo and keep nothing.
+std::unique_ptr<Globals> InitGlobals(bool use_scan_cache = true);
 // The port the map server listens on: TAVIMO_PORT when it holds one (0 for
 // any free port, as tests use), else 8080.
 int MapPort();

@@ -46,14 +46,6 @@ QImage Transformed(const QImage& image, QImageIOHandler::Transformations transfo
   return out;
 }
 
-// The photo's own EXIF orientation (tag 0112 of IFD0); 1 when it has none.
-int OrientationOf(const exif::TagRecordList& records) {
-  const std::int64_t at = exif::IndexOf(records, "0112");
-  if (at < 0) return 1;
-  const auto value = exif::ExifReader::ToInteger(exif::ValueAt(records, at).substr(0, 2), records.byteorder);
-  return value >= 1 && value <= 8 ? static_cast<int>(value) : 1;
-}
-
 }  // namespace
 
 bool MatchesPrefix(std::string_view text, std::string_view prefix) {
@@ -89,7 +81,7 @@ std::string PhotoThumbnail(const exif::ExifReader& reader, const std::string& pa
   // The embedded thumbnail first, turned as the photo is; else the photo itself.
   const exif::TagRecordList records = reader.ReadTags(file);
   const std::string embedded = reader.ReadThumbnail(file, records);
-  if (!embedded.empty()) return MakeThumbnail(embedded, kThumbnailSize, kThumbnailSize, OrientationOf(records));
+  if (!embedded.empty()) return MakeThumbnail(embedded, kThumbnailSize, kThumbnailSize, exif::OrientationOf(records));
   // A file that holds no picture a decoder knows is given up after its header.
   if (!platform::PictureSize(file).isValid()) return {};
   const std::unique_ptr<QIODevice> device = platform::FileDevice(file, platform::kMaxPhotoBytes);

@@ -75,7 +75,8 @@ void ScanSession::Start(const std::string& folder) {
         post([this, generation, results = std::move(results)]() mutable { OnRead(generation, std::move(results)); });
       },
       [this, post, generation] { post([this, generation] { OnFinished(generation); }); }};
-  job_ = std::make_unique<catalogue::ScanJob>(folder, globals_.reader->PointerTags(), 0, std::move(callbacks));
+  job_ = std::make_unique<catalogue::ScanJob>(folder, globals_.reader->PointerTags(), 0, std::move(callbacks),
+                                              globals_.scan_cache);
   progress_text_->setText(QString::fromUtf8(kReading));
   progress_->show();
   bar_->show();
@@ -125,8 +126,12 @@ void ScanSession::OnFinished(std::uint64_t) {
     builder_->Publish();
     const catalogue::ScanReport report = builder_->Report();
     catalogue::ShowScanResult(*globals_.window, report, folder_);
-    if (builder_->Listed() == 0 && report.folder_error.empty() && !report.folder_gone) {
+    const std::string cache_notice = globals_.scan_cache ? globals_.scan_cache->TakeNotice() : std::string();
+    const bool all_read = report.failures.empty() && report.folder_error.empty() && !report.folder_gone;
+    if (all_read && builder_->Listed() == 0) {
       globals_.window->SetStatusNotice(kNoPhotos + folder_, {});
+    } else if (all_read && !cache_notice.empty()) {
+      globals_.window->SetStatusNotice(cache_notice, {});
     }
   }
   Retire();

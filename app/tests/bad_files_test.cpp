@@ -221,7 +221,9 @@ TEST(ExportCommand, WarnsAboutWhatItCannotReadAndFailsWhenTheFolderIsClosed) {
 
   fs::permissions(dir.Path() + "/photos", fs::perms::none);
   for (const char* format : {"csv", "geojson"}) {
-    const CommandOutput closed = RunTavimo(std::string("--export ") + format + " '" + folder + "'", "", *launcher);
+    // Without the cache: a user that cannot make one would be told so first.
+    const CommandOutput closed =
+        RunTavimo(std::string("--no-cache --export ") + format + " '" + folder + "'", "", *launcher);
     EXPECT_EQ(closed.status, 1) << format;
     EXPECT_EQ(closed.out, "tavimo: cannot read " + folder + ": Permission denied\n") << format;
   }

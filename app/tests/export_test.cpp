@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -50,6 +52,22 @@ TEST(ExportCommand, ScansTheFolderGivenOnTheCommandLine) {
   const CommandOutput geojson = RunTavimo("--export geojson '" + dir.Path() + "/'");
   EXPECT_EQ(geojson.status, 0);
   EXPECT_EQ(nlohmann::json::parse(geojson.out)["features"][0]["properties"]["path"], "sub/a.jpg");
+}
+
+TEST(ExportCommand, KeepsWhatItReadInTheScanCacheUnlessToldNot) {
+  const TempDir dir;
+  dir.Write("photos/a.jpg", testing::JpegWithExif(testing::PhotoBlock({Order::kBig, GpsFix{116.3975, 39.9087}, ""})));
+  const std::string photos = "'" + dir.Path() + "/photos'";
+  const std::string database = dir.Path() + "/cache/tavimo/scan-cache.sqlite3";
+  const std::string in_cache = "env XDG_CACHE_HOME='" + dir.Path() + "/cache' ";
+  const CommandOutput bypassed = RunTavimo("--no-cache --export csv " + photos, "", in_cache);
+  EXPECT_EQ(bypassed.status, 0);
+  EXPECT_FALSE(std::filesystem::exists(database)) << "--no-cache keeps nothing";
+  const CommandOutput first = RunTavimo("--export csv " + photos, "", in_cache);
+  EXPECT_TRUE(std::filesystem::exists(database));
+  const CommandOutput again = RunTavimo("--export csv " + photos, "", in_cache);
+  EXPECT_EQ(first.out, bypassed.out);
+  EXPECT_EQ(again.out, bypassed.out) << "the same from the cache";
 }
 
 TEST(ExportCommand, RefusesWhatIsNotAFolder) {

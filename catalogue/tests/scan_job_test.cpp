@@ -8,8 +8,13 @@
 #include <condition_variable>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include "catalogue/scan_cache.h"
 #include "catalogue/scan_job.h"
 #include "geo/conversion.h"
 #include "tests/support/jpeg_builder.h"
@@ -97,20 +102,25 @@ TEST(ScanJob, ACancelledScanNeverFinishes) {
   std::mutex mutex;
   std::condition_variable changed;
   std::size_t read = 0;
+  bool released = false;
   std::atomic<bool> finished = false;
   {
     ScanJob job(dir.Path() + "/", kPointerTags, 2,
                 {nullptr,
                  [&](std::vector<PhotoResult> results) {
-                   const std::lock_guard lock(mutex);
+                   std::unique_lock lock(mutex);
                    read += results.size();
                    changed.notify_all();
+                   // Each worker stops here with its first batch until the cancel is in.
+                   changed.wait(lock, [&] { return released; });
                  },
                  [&] { finished = true; }});
     std::unique_lock lock(mutex);
     changed.wait(lock, [&] { return read > 0; });
-    lock.unlock();
     job.Cancel();
+    released = true;
+    changed.notify_all();
+    lock.unlock();
     job.Wait();
   }
   EXPECT_FALSE(finished);
@@ -131,6 +141,76 @@ TEST(ScanJob, AnEmptyOrMissingFolderFinishesWithItsListing) {
     EXPECT_TRUE(finished) << folder;
     EXPECT_EQ(listing->report.folder_gone, folder.ends_with("gone/")) << folder;
   }
+}
+
+// Replaces the file's bytes with as many others, keeping its time: only a
+// scan that reads it can tell.
+void SwapBytesKeepingStamp(const std::string& path) {
+  struct stat before {};
+  ASSERT_EQ(::stat(path.c_str(), &before), 0);
+  {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << std::string(static_cast<std::size_t>(before.st_size), 'x');
+  }
+  const timespec times[2] = {before.st_atim, before.st_mtim};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+TEST(ScanJob, TheCacheSparesReadingUnchangedPhotosAndFollowsChanges) {
+  testing::TempDir dir;
+  const std::string folder = dir.Path() + "/photos/";
+  const auto photo = [](double lng) {
+    return testing::JpegWithExif(testing::PhotoBlock({testing::Order::kBig, testing::GpsFix{lng, 31.2}, "", 0}));
+  };
+  for (const char* name : {"a.jpg", "b.jpg", "c.jpg"}) dir.Write(std::string("photos/") + name, photo(121.0 + name[0] * 0.01));
+  auto cache = std::make_shared<SharedScanCache>(dir.Path() + "/cache/scan.sqlite3");
+  PhotoTables first;
+  first.current_folder = folder;
+  const ScanReport first_report = ScanFolderInParallel(first, kPointerTags, 2, cache);
+  ASSERT_EQ(first.map_points.Snapshot()->size(), 3u);
+
+  // Same size, same time, other bytes: the cache answers for all three.
+  for (const char* name : {"a.jpg", "b.jpg", "c.jpg"}) SwapBytesKeepingStamp(folder + name);
+  PhotoTables again;
+  again.current_folder = folder;
+  ExpectSameTables(first, first_report, again, ScanFolderInParallel(again, kPointerTags, 2, cache), "from the cache");
+  PhotoTables uncached;
+  uncached.current_folder = folder;
+  ScanFolderInParallel(uncached, kPointerTags, 2);
+  EXPECT_TRUE(uncached.map_points.Snapshot()->empty()) << "the photos' bytes are no photos any more";
+
+  // A newer time is read again; a removed photo leaves the tables and the cache; a new one is read.
+  const timespec later[2] = {{0, UTIME_OMIT}, {2'000'000'000, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, (folder + "a.jpg").c_str(), later, 0), 0);
+  struct stat removed {};
+  ASSERT_EQ(::stat((folder + "b.jpg").c_str(), &removed), 0);
+  std::filesystem::remove(folder + "b.jpg");
+  dir.Write("photos/d.jpg", photo(120.5));
+  PhotoTables changed;
+  changed.current_folder = folder;
+  ScanFolderInParallel(changed, kPointerTags, 2, cache);
+  EXPECT_EQ(changed.photo_names, (std::vector<std::string>{"a.jpg", "c.jpg", "d.jpg"}));
+  EXPECT_EQ(changed.photo_table[0], (CoordinateList{0, 0})) << "a.jpg was read again";
+  EXPECT_EQ(changed.photo_table[1], first.photo_table[2]) << "c.jpg still from the cache";
+  EXPECT_TRUE(OnMap(changed.photo_table[2])) << "d.jpg read";
+  const FileStamp old_stamp{removed.st_size, removed.st_mtim.tv_sec * 1'000'000'000 + removed.st_mtim.tv_nsec};
+  const auto rows = cache->Get()->Find({{std::filesystem::absolute(folder + "b.jpg").string(), old_stamp}});
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_FALSE(rows[0].has_value()) << "the removed photo's row is gone";
+  EXPECT_EQ(cache->TakeNotice(), "");
+}
+
+TEST(ScanJob, ACacheThatCannotBeOpenedIsBypassedWithANotice) {
+  testing::TempDir dir;
+  dir.Write("photos/a.jpg", testing::JpegWithExif(testing::PhotoBlock({testing::Order::kBig, testing::GpsFix{121.4, 31.2}, "", 0})));
+  dir.Write("blocker", "a file where the cache's folder should be");
+  auto cache = std::make_shared<SharedScanCache>(dir.Path() + "/blocker/scan.sqlite3");
+  PhotoTables tables;
+  tables.current_folder = dir.Path() + "/photos/";
+  ScanFolderInParallel(tables, kPointerTags, 2, cache);
+  EXPECT_EQ(tables.map_points.Snapshot()->size(), 1u) << "scanned all the same";
+  EXPECT_EQ(cache->TakeNotice().rfind("扫描缓存未使用：", 0), 0u);
+  EXPECT_EQ(cache->TakeNotice(), "") << "said once";
 }
 
 }  // namespace
