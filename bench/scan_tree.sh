@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Prints photos per second for inspecting and for scanning every JPEG of a
-# tree (tavimo --inspect, tavimo --export csv), against a plain
-# "walk + read the first 64 KiB of each file" loop measured in the same run.
+# tree (tavimo --inspect, tavimo --export csv with and without the scan
+# cache), against plain one-thread loops measured in the same run: "walk +
+# read the first 64 KiB (or 4 KiB) of each file" and "walk + stat each file".
 # Each command runs once to warm the cache, then the best of three counts.
 # Usage: bench/scan_tree.sh DIR [BUILD_DIR]
 set -euo pipefail
@@ -38,8 +39,17 @@ small=$(best_of_three "$build/bench/read_heads" "$dir" 4096)
 report "walk + read 4 KiB (loop)" "$small" "$loop"
 inspect=$(best_of_three inspect_all)
 report "tavimo --inspect" "$inspect" "$loop"
-export_all() { "$build/tavimo" --export csv "$dir"; }
+export_all() { "$build/tavimo" --no-cache --export csv "$dir"; }
 scan=$(best_of_three export_all)
 report "tavimo --export csv" "$scan" "$loop"
 # The scan runs on every core; the 4 KiB loop on one is its yardstick.
-awk -v s="$scan" -v b="$small" 'BEGIN { printf "%-28s %6.2fx the 4 KiB loop\n", "tavimo --export csv", s / b }' 
+awk -v s="$scan" -v b="$small" 'BEGIN { printf "%-28s %6.2fx the 4 KiB loop\n", "tavimo --export csv", s / b }'
+# Opened again, unchanged, from a scan cache of its own (the first run fills it).
+cache_home=$(mktemp -d)
+trap 'rm -rf "$cache_home"' EXIT
+cached_all() { XDG_CACHE_HOME="$cache_home" "$build/tavimo" --export csv "$dir"; }
+stats=$(best_of_three "$build/bench/read_heads" "$dir" 0)
+report "walk + stat (loop)" "$stats" "$loop"
+cached=$(best_of_three cached_all)
+report "tavimo --export csv, cached" "$cached" "$loop"
+awk -v s="$cached" -v b="$stats" 'BEGIN { printf "%-28s %6.2fx the stat loop\n", "tavimo --export csv, cached", s / b }' 
