@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 
 #include <filesystem>
 #include <utility>
@@ -164,9 +165,9 @@ void ScanJob::Run() {
 }
 
 void ScanJob::Work(std::shared_ptr<const FolderListing> listing) {
-  // The engine belongs to the thread that made it: one per worker.
-  geo::ScriptHost host;
-  geo::LoadConversionScript(host);
+  // The engine belongs to the thread that made it: one per worker, made at
+  // the first photo the cache does not know.
+  std::optional<geo::ScriptHost> host;
   exif::ExifReader reader;
   reader.SetPointerTags(pointer_tags_);
   ScanCache* cache = cache_ && !cache_folder_.empty() && listing->stamps.size() == listing->names.size()
@@ -200,7 +201,8 @@ void ScanJob::Work(std::shared_ptr<const FolderListing> listing) {
         batch.push_back({id, {}, true, ""});
         continue;
       }
-      const PhotoFacts facts = ReadPhotoFacts(reader, host, photo);
+      if (!host) geo::LoadConversionScript(host.emplace());
+      const PhotoFacts facts = ReadPhotoFacts(reader, *host, photo);
       PhotoResult result = FromFacts(id, facts);
       if (photo.Status() != exif::FileStatus::kOk) result.failure = photo.Reason();
       // What could not be read is tried again next time.
