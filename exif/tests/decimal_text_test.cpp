@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <bit>
 #include <cstdint>
 #include <limits>
@@ -13,6 +15,9 @@ struct TextCase {
   double value;
   const char* text;
 };
+
+// Test names show the expected text, not the case's bytes.
+void PrintTo(const TextCase& c, std::ostream* out) { *out << c.text; }
 
 class DecimalTextTable : public ::testing::TestWithParam<TextCase> {};
 

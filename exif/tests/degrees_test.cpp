@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <string>
 
 #include "exif/exif_reader.h"
@@ -17,6 +19,8 @@ struct DegreesCase {
   int type;
   const char* text;
 };
+
+void PrintTo(const DegreesCase& c, std::ostream* out) { *out << c.name; }
 
 class DegreesTable : public ::testing::TestWithParam<DegreesCase> {};
 

@@ -1,6 +1,8 @@
 #include "exif/file_access.h"
 
 #include <gtest/gtest.h>
+
+#include <ostream>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -51,6 +53,8 @@ struct OpenCase {
   FileStatus expected;
   const char* reason;  // the start of the reason expected; "" for none
 };
+
+void PrintTo(const OpenCase& c, std::ostream* out) { *out << c.name; }
 
 class OpenCases : public ::testing::TestWithParam<OpenCase> {};
 

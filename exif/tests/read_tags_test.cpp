@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <string>
 #include <vector>
 
@@ -171,6 +173,8 @@ struct InlineCase {
   std::uint32_t num;
   const char* value_hex;
 };
+
+void PrintTo(const InlineCase& c, std::ostream* out) { *out << c.name; }
 
 class ValuePlacement : public ::testing::TestWithParam<InlineCase> {};
 

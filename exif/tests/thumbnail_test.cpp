@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <string>
 
 #include "exif/exif_reader.h"
@@ -57,6 +59,8 @@ struct ThumbnailCase {
   std::size_t first;  // 1-based position of the expected bytes; 0 for none
   std::size_t count;
 };
+
+void PrintTo(const ThumbnailCase& c, std::ostream* out) { *out << c.name; }
 
 class ThumbnailEdges : public ::testing::TestWithParam<ThumbnailCase> {};
 
