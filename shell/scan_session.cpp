@@ -68,13 +68,13 @@ void ScanSession::Start(const std::string& folder) {
         Qt::QueuedConnection);
   };
   catalogue::ScanCallbacks callbacks{
-      [this, post, generation](std::shared_ptr<const catalogue::FolderListing> listing) {
-        post([this, generation, listing = std::move(listing)]() mutable { OnListed(generation, std::move(listing)); });
+      [this, post](std::shared_ptr<const catalogue::FolderListing> listing) {
+        post([this, listing = std::move(listing)]() mutable { OnListed(std::move(listing)); });
       },
-      [this, post, generation](std::vector<catalogue::PhotoResult> results) {
-        post([this, generation, results = std::move(results)]() mutable { OnRead(generation, std::move(results)); });
+      [this, post](std::vector<catalogue::PhotoResult> results) {
+        post([this, results = std::move(results)]() mutable { OnRead(std::move(results)); });
       },
-      [this, post, generation] { post([this, generation] { OnFinished(generation); }); }};
+      [this, post] { post([this] { OnFinished(); }); }};
   job_ = std::make_unique<catalogue::ScanJob>(folder, globals_.reader->PointerTags(), 0, std::move(callbacks),
                                               globals_.scan_cache);
   progress_text_->setText(QString::fromUtf8(kReading));
@@ -108,19 +108,19 @@ void ScanSession::Shutdown() {
   retiring_.clear();
 }
 
-void ScanSession::OnListed(std::uint64_t, std::shared_ptr<const catalogue::FolderListing> listing) {
+void ScanSession::OnListed(std::shared_ptr<const catalogue::FolderListing> listing) {
   builder_ = std::make_unique<catalogue::TablesBuilder>(globals_.tables, std::move(listing));
   ShowProgress();
 }
 
-void ScanSession::OnRead(std::uint64_t, std::vector<catalogue::PhotoResult> results) {
+void ScanSession::OnRead(std::vector<catalogue::PhotoResult> results) {
   if (!builder_) return;
   builder_->Add(std::move(results));
   ShowProgress();
   if (!redraw_->isActive()) redraw_->start();
 }
 
-void ScanSession::OnFinished(std::uint64_t) {
+void ScanSession::OnFinished() {
   redraw_->stop();
   if (builder_) {
     builder_->Publish();

@@ -42,9 +42,10 @@ class ScanSession : public QObject {
   void Shutdown();
 
  private:
-  void OnListed(std::uint64_t generation, std::shared_ptr<const catalogue::FolderListing> listing);
-  void OnRead(std::uint64_t generation, std::vector<catalogue::PhotoResult> results);
-  void OnFinished(std::uint64_t generation);
+  // What the newest scan's threads hand on, taken on the GUI thread.
+  void OnListed(std::shared_ptr<const catalogue::FolderListing> listing);
+  void OnRead(std::vector<catalogue::PhotoResult> results);
+  void OnFinished();
   void PublishAndRedraw();
   void ShowProgress();
   void Retire();
