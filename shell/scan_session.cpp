@@ -8,6 +8,7 @@
 #include <QShortcut>
 #include <QStatusBar>
 #include <QTimer>
+#include <iterator>
 #include <thread>
 
 #include "catalogue/folder_intake.h"
@@ -17,6 +18,10 @@ namespace tavimo::shell {
 namespace {
 
 constexpr int kRedrawMs = 500;
+// How often the GUI thread takes what the scan's threads have read: often
+// enough for the progress to move, seldom enough that a fast scan does not
+// flood the event loop.
+constexpr int kTakeMs = 100;
 constexpr const char* kReading = "正在读取照片：";
 constexpr const char* kLocated = "，有位置 ";
 constexpr const char* kCancel = "取消";
@@ -32,10 +37,12 @@ void ShowProgressText(QLabel* label, std::size_t read, std::size_t listed, std::
 }  // namespace
 
 ScanSession::ScanSession(Globals& globals, QStatusBar* bar)
-    : globals_(globals), bar_(bar), redraw_(new QTimer(this)), progress_(new QWidget) {
+    : globals_(globals), bar_(bar), redraw_(new QTimer(this)), take_(new QTimer(this)), progress_(new QWidget) {
   redraw_->setSingleShot(true);
   redraw_->setInterval(kRedrawMs);
   connect(redraw_, &QTimer::timeout, this, [this] { PublishAndRedraw(); });
+  take_->setInterval(kTakeMs);
+  connect(take_, &QTimer::timeout, this, [this] { TakeRead(); });
   progress_->setObjectName(QStringLiteral("scanProgress"));
   auto* layout = new QHBoxLayout(progress_);
   layout->setContentsMargins(0, 0, 0, 0);
@@ -56,6 +63,7 @@ ScanSession::~ScanSession() { Shutdown(); }
 
 void ScanSession::Start(const std::string& folder) {
   Retire();
+  inbox_ = std::make_shared<Inbox>();
   folder_ = folder;
   const std::uint64_t generation = ++generation_;
   // Results are taken on the GUI thread, and only from the newest scan.
@@ -71,8 +79,10 @@ void ScanSession::Start(const std::string& folder) {
       [this, post](std::shared_ptr<const catalogue::FolderListing> listing) {
         post([this, listing = std::move(listing)]() mutable { OnListed(std::move(listing)); });
       },
-      [this, post](std::vector<catalogue::PhotoResult> results) {
-        post([this, results = std::move(results)]() mutable { OnRead(std::move(results)); });
+      [inbox = inbox_](std::vector<catalogue::PhotoResult> results) {
+        // Taken by the GUI thread's timer: no event per batch.
+        const std::lock_guard lock(inbox->mutex);
+        std::move(results.begin(), results.end(), std::back_inserter(inbox->results));
       },
       [this, post] { post([this] { OnFinished(); }); }};
   job_ = std::make_unique<catalogue::ScanJob>(folder, globals_.reader->PointerTags(), 0, std::move(callbacks),
@@ -101,6 +111,7 @@ bool ScanSession::Running() const { return job_ != nullptr; }
 void ScanSession::Shutdown() {
   *alive_ = false;
   redraw_->stop();
+  take_->stop();
   if (job_) job_->Cancel();
   job_.reset();  // waits: each worker ends after the photo it is reading
   builder_.reset();
@@ -111,16 +122,23 @@ void ScanSession::Shutdown() {
 void ScanSession::OnListed(std::shared_ptr<const catalogue::FolderListing> listing) {
   builder_ = std::make_unique<catalogue::TablesBuilder>(globals_.tables, std::move(listing));
   ShowProgress();
+  take_->start();
 }
 
-void ScanSession::OnRead(std::vector<catalogue::PhotoResult> results) {
-  if (!builder_) return;
+void ScanSession::TakeRead() {
+  std::vector<catalogue::PhotoResult> results;
+  {
+    const std::lock_guard lock(inbox_->mutex);
+    results.swap(inbox_->results);
+  }
+  if (!builder_ || results.empty()) return;
   builder_->Add(std::move(results));
   ShowProgress();
   if (!redraw_->isActive()) redraw_->start();
 }
 
 void ScanSession::OnFinished() {
+  TakeRead();
   redraw_->stop();
   if (builder_) {
     builder_->Publish();
@@ -146,6 +164,7 @@ void ScanSession::ShowProgress() {
 }
 
 void ScanSession::Retire() {
+  take_->stop();
   progress_->hide();
   builder_.reset();
   if (!job_) return;

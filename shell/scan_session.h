@@ -3,6 +3,7 @@
 #include <QObject>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -44,7 +45,7 @@ class ScanSession : public QObject {
  private:
   // What the newest scan's threads hand on, taken on the GUI thread.
   void OnListed(std::shared_ptr<const catalogue::FolderListing> listing);
-  void OnRead(std::vector<catalogue::PhotoResult> results);
+  void TakeRead();  // what the workers put in the inbox
   void OnFinished();
   void PublishAndRedraw();
   void ShowProgress();
@@ -60,7 +61,14 @@ class ScanSession : public QObject {
   // Whether this session still takes results: the scan's threads post to the
   // GUI thread, which checks it there.
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  // Results the scan's threads have read, until the GUI thread takes them.
+  struct Inbox {
+    std::mutex mutex;
+    std::vector<catalogue::PhotoResult> results;
+  };
+  std::shared_ptr<Inbox> inbox_ = std::make_shared<Inbox>();
   QTimer* redraw_;
+  QTimer* take_;
   QWidget* progress_;
   QLabel* progress_text_;
   QPushButton* cancel_;
