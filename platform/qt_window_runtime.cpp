@@ -89,7 +89,7 @@ void QtWindowRuntime::MessageBox(const std::string& text) {
 }
 
 void QtWindowRuntime::ListDeleteAll() {
-  rows_by_image_.clear();
+  image_of_row_.clear();
   if (list_) list_->clear();
 }
 
@@ -99,7 +99,8 @@ void QtWindowRuntime::ListInsert(const std::string& caption, int image_index, st
   auto* item = new QListWidgetItem(FromUtf8(caption));
   item->setData(kImageIndexRole, image_index);
   item->setData(kItemValueRole, static_cast<qlonglong>(item_value));
-  rows_by_image_.emplace(image_index, list_->count());
+  image_of_row_.resize(static_cast<std::size_t>(list_->count()), -1);
+  image_of_row_.push_back(image_index);
   list_->addItem(item);
 }
 
@@ -152,9 +153,9 @@ void QtWindowRuntime::ImageGroupReplace(int group, int index, const ImageView& i
   const QIcon icon(QPixmap::fromImage(pixels));
   found->second[static_cast<std::size_t>(index)] = icon;
   if (group != shown_group_ || !list_) return;
-  const auto [begin, end] = rows_by_image_.equal_range(index);
-  for (auto row = begin; row != end; ++row) {
-    if (QListWidgetItem* item = list_->item(row->second)) item->setIcon(icon);
+  for (std::size_t row = 0; row < image_of_row_.size(); ++row) {
+    if (image_of_row_[row] != index) continue;
+    if (QListWidgetItem* item = list_->item(static_cast<int>(row))) item->setIcon(icon);
   }
 }
 

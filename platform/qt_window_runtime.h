@@ -55,8 +55,8 @@ class QtWindowRuntime : public WindowRuntime {
 
   // Image groups by handle, as icons; a group that no list shows any more is dropped.
   std::map<int, std::vector<QIcon>> groups_;
-  // The rows of the list's entries by the index of the image they show.
-  std::multimap<int, int> rows_by_image_;
+  // The index of the image each entry of the list shows, by row.
+  std::vector<int> image_of_row_;
   // The PNG bytes added last and their icon, shared by the next add of the same bytes.
   std::string last_png_;
   QIcon last_icon_;
