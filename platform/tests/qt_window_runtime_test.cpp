@@ -2,7 +2,6 @@
 #include <sys/stat.h>
 
 #include <QDesktopServices>
-#include <QBuffer>
 #include <QLabel>
 #include <QListWidget>
 #include <QMainWindow>
@@ -50,6 +49,17 @@ class WindowRuntime : public ::testing::Test {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window_));
   }
   QLabel* Notice() { return window_.statusBar()->findChild<QLabel*>(QStringLiteral("scanNotice")); }
+  // A shown list of 80 x 80 icons in rows, laid out a batch at a time, as
+  // the window's photo list is.
+  static void ShowList(QListWidget& list) {
+    list.setViewMode(QListView::IconMode);
+    list.setIconSize(QSize(80, 80));
+    list.setWrapping(true);
+    list.setLayoutMode(QListView::Batched);
+    list.resize(536, 129);
+    list.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&list));
+  }
 
   QMainWindow window_;
   Canvas* canvas_ = nullptr;
@@ -102,28 +112,15 @@ QImage Solid(QColor colour, QSize size = QSize(80, 80)) {
   return image;
 }
 
-std::string Png(const QImage& image) {
-  QByteArray bytes;
-  QBuffer buffer(&bytes);
-  buffer.open(QIODevice::WriteOnly);
-  image.save(&buffer, "PNG");
-  return bytes.toStdString();
-}
-
 QColor IconColour(const QListWidgetItem* item) { return item->icon().pixmap(80, 80).toImage().pixelColor(40, 40); }
 
 TEST_F(WindowRuntime, ReplacedImagesShowInEveryEntryThatShowsThem) {
   QListWidget list;
-  list.setViewMode(QListView::IconMode);
-  list.setIconSize(QSize(80, 80));
-  list.setLayoutMode(QListView::Batched);
-  list.resize(536, 129);
-  list.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&list));
+  ASSERT_NO_FATAL_FAILURE(ShowList(list));
   QtWindowRuntime runtime(&window_, &list, canvas_, nullptr);
   constexpr int kImages = 15;
   const int group = runtime.NewImageGroup(80, 80);
-  const std::string grey = Png(Solid(Qt::gray));
+  const std::string grey = testing::EncodePng(Solid(Qt::gray));
   for (int i = 0; i < kImages; ++i) runtime.ImageGroupAdd(group, grey);
   // Two entries show each image.
   for (int i = 0; i < 2 * kImages; ++i) runtime.ListInsert("e" + std::to_string(i), i % kImages, i + 1);
@@ -158,13 +155,7 @@ TEST_F(WindowRuntime, ReplacedImagesShowInEveryEntryThatShowsThem) {
 
 TEST_F(WindowRuntime, VisibleEntriesAreThoseInTheListsView) {
   QListWidget list;
-  list.setViewMode(QListView::IconMode);
-  list.setIconSize(QSize(80, 80));
-  list.setWrapping(true);
-  list.setLayoutMode(QListView::Batched);
-  list.resize(536, 129);
-  list.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&list));
+  ASSERT_NO_FATAL_FAILURE(ShowList(list));
   QtWindowRuntime runtime(&window_, &list, canvas_, nullptr);
   EXPECT_LT(runtime.ListVisibleEntries().last, runtime.ListVisibleEntries().first) << "an empty list shows none";
   for (int i = 0; i < 500; ++i) runtime.ListInsert("图片" + std::to_string(i + 1), i, i + 1);

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <QBuffer>
 #include <QImage>
 #include <sys/stat.h>
 
@@ -39,14 +38,6 @@ QImage Decode(const testing::RecordedImage& image) {
   return QImage(reinterpret_cast<const uchar*>(image.pixels.data()), image.width, image.height,
                 QImage::Format_ARGB32)
       .copy();
-}
-
-std::string Png(const QImage& image) {
-  QByteArray bytes;
-  QBuffer buffer(&bytes);
-  buffer.open(QIODevice::WriteOnly);
-  image.save(&buffer, "PNG");
-  return bytes.toStdString();
 }
 
 std::string Jpeg(int width, int height, QColor color = Qt::red) { return testing::ColourJpeg(width, height, color); }
@@ -419,6 +410,12 @@ TEST_F(Listing, APreviewOnItsWayIsDroppedForANewerClickOrListing) {
          ShowPreview(globals);
        },
        2, {"canvas clear", "draw image 342x456 97,0 342x456"}},
+      {"click on no entry",
+       [](Globals& globals, testing::RecordingRuntime& window) {
+         window.selected = -1;
+         ShowPreview(globals);
+       },
+       1, {}},
       {"new listing", [](Globals& globals, testing::RecordingRuntime&) { ListPhotosAt(globals, "9", ""); }, 1, {}},
   };
   for (const MeanwhileCase& c : cases) {
@@ -488,7 +485,7 @@ TEST(MakeThumbnail, ScalesTheWholeImageToTheSizeAsked) {
   EXPECT_TRUE(MakeThumbnail("", 80, 80).isNull());
   EXPECT_TRUE(MakeThumbnail("garbage", 80, 80).isNull());
   // A PNG source works as well.
-  EXPECT_EQ(MakeThumbnail(Png(MakeThumbnail(jpeg, 0, 0)), 80, 80).size(), QSize(80, 80));
+  EXPECT_EQ(MakeThumbnail(testing::EncodePng(MakeThumbnail(jpeg, 0, 0)), 80, 80).size(), QSize(80, 80));
   // Cancelled, it gives up before decoding.
   EXPECT_TRUE(MakeThumbnail(jpeg, 80, 80, 0, [] { return true; }).isNull());
 }
@@ -500,7 +497,7 @@ TEST(MakeThumbnail, TurnsTheImageAsItsOrientationSays) {
   for (int y = 0; y < 100; ++y) {
     for (int x = 100; x < 200; ++x) image.setPixel(x, y, qRgb(0, 0, 255));
   }
-  const QImage turned = MakeThumbnail(Png(image), 0, 0, 6);
+  const QImage turned = MakeThumbnail(testing::EncodePng(image), 0, 0, 6);
   ASSERT_EQ(turned.size(), QSize(100, 200));
   EXPECT_GT(QColor(turned.pixel(50, 20)).red(), 200);   // the left half went to the top
   EXPECT_GT(QColor(turned.pixel(50, 180)).blue(), 200);
