@@ -1,7 +1,8 @@
 // Listings of many photos at one spot in the window's own photo list: the
 // time to fill the list (every entry with the placeholder), the time until
 // every thumbnail is shown, and the longest the GUI thread was kept busy at
-// once meanwhile. 10,000 photos with embedded EXIF thumbnails, and 24 MP
+// once meanwhile; and how long ReleaseGlobals takes to stop the workers in
+// the middle of a listing. 10,000 photos with embedded EXIF thumbnails, and 24 MP
 // photos without, thumbnailed from a reduced decode of the whole photo. The
 // photos of a listing are hard links to one file: distinct paths, and after
 // the first iteration, bytes the system has cached.
@@ -16,6 +17,7 @@
 #include <QPainter>
 #include <algorithm>
 #include <chrono>
+#include <memory>
 #include <thread>
 
 #include "platform/canvas.h"
@@ -32,6 +34,7 @@ using tavimo::testing::TempDir;
 constexpr int kManyPhotos = 10000;
 constexpr int kLargePhotos = 100;
 constexpr auto kIdlePause = std::chrono::milliseconds(1);
+constexpr auto kWorkBeforeRelease = std::chrono::milliseconds(300);
 
 std::string Jpeg(int width, int height) {
   QImage image(width, height, QImage::Format_RGB32);
@@ -50,27 +53,45 @@ std::string Jpeg(int width, int height) {
 
 double MillisecondsOf(const QElapsedTimer& clock) { return static_cast<double>(clock.nsecsElapsed()) / 1e6; }
 
-void ListPhotos(benchmark::State& state, const std::string& photo, int count) {
-  TempDir dir;
-  const std::string original = dir.Write("photo.jpg", photo);
-  QListWidget list;
-  tavimo::shell::SetUpPhotoList(&list);
-  list.resize(536, 129);
-  list.show();
-  tavimo::platform::Canvas canvas;
-  tavimo::platform::QtWindowRuntime window(nullptr, &list, &canvas, nullptr);
-  auto globals = tavimo::shell::InitGlobals();
-  globals->window = &window;
-  globals->reader->SetPointerTags({"8825", "8769"});
-  globals->tables.current_folder = dir.Path() + "/";
-  for (int i = 0; i < count; ++i) {
-    const std::string name = "p" + std::to_string(i) + ".jpg";
-    if (::link(original.c_str(), (dir.Path() + "/" + name).c_str()) != 0) {
-      state.SkipWithError("cannot link the photos");
-      return;
+// The window's photo list and the global state over it, with `count`
+// photos at one spot, hard links to one file.
+class Listing {
+ public:
+  Listing(const std::string& photo, int count) : globals_(tavimo::shell::InitGlobals()) {
+    const std::string original = dir_.Write("photo.jpg", photo);
+    tavimo::shell::SetUpPhotoList(&list_);
+    list_.resize(536, 129);
+    list_.show();
+    globals_->window = &window_;
+    globals_->reader->SetPointerTags({"8825", "8769"});
+    globals_->tables.current_folder = dir_.Path() + "/";
+    for (int i = 0; i < count; ++i) {
+      const std::string name = "p" + std::to_string(i) + ".jpg";
+      linked_ = linked_ && ::link(original.c_str(), (dir_.Path() + "/" + name).c_str()) == 0;
+      globals_->tables.photo_names.push_back(name);
+      globals_->tables.photo_table.push_back({116.5, 39.5});
     }
-    globals->tables.photo_names.push_back(name);
-    globals->tables.photo_table.push_back({116.5, 39.5});
+  }
+  ~Listing() { tavimo::shell::ReleaseGlobals(*globals_); }
+
+  bool Linked() const { return linked_; }
+  tavimo::shell::Globals& State() { return *globals_; }
+  void List() { tavimo::shell::ListPhotosAt(*globals_, "116.5", "39.5"); }
+
+ private:
+  TempDir dir_;
+  QListWidget list_;
+  tavimo::platform::Canvas canvas_;
+  tavimo::platform::QtWindowRuntime window_{nullptr, &list_, &canvas_, nullptr};
+  std::unique_ptr<tavimo::shell::Globals> globals_;
+  bool linked_ = true;
+};
+
+void ListPhotos(benchmark::State& state, const std::string& photo, int count) {
+  Listing listing(photo, count);
+  if (!listing.Linked()) {
+    state.SkipWithError("cannot link the photos");
+    return;
   }
   double fill = 0;
   double all_shown = 0;
@@ -78,9 +99,9 @@ void ListPhotos(benchmark::State& state, const std::string& photo, int count) {
   for (auto _ : state) {
     QElapsedTimer clock;
     clock.start();
-    tavimo::shell::ListPhotosAt(*globals, "116.5", "39.5");
+    listing.List();
     fill += MillisecondsOf(clock);
-    while (!globals->pictures->Idle()) {
+    while (!listing.State().pictures->Idle()) {
       QElapsedTimer pass;
       pass.start();
       QCoreApplication::processEvents();
@@ -107,6 +128,24 @@ void ListHundredTwentyFourMegapixelWithout(benchmark::State& state) {
   ListPhotos(state, Jpeg(6000, 4000), kLargePhotos);
 }
 BENCHMARK(ListHundredTwentyFourMegapixelWithout)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+// ReleaseGlobals while the workers decode 24 MP photos.
+void ReleaseWhileMakingThumbnails(benchmark::State& state) {
+  const std::string photo = Jpeg(6000, 4000);
+  for (auto _ : state) {
+    state.PauseTiming();
+    {
+      Listing listing(photo, kLargePhotos);
+      listing.List();
+      std::this_thread::sleep_for(kWorkBeforeRelease);
+      state.ResumeTiming();
+      tavimo::shell::ReleaseGlobals(listing.State());
+      state.PauseTiming();
+    }
+    state.ResumeTiming();
+  }
+}
+BENCHMARK(ReleaseWhileMakingThumbnails)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 }  // namespace
 

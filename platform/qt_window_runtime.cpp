@@ -19,7 +19,6 @@ namespace {
 
 constexpr std::string_view kScriptScheme = "javascript:";
 
-constexpr int kImageIndexRole = Qt::UserRole;
 constexpr int kItemValueRole = Qt::UserRole + 1;
 
 // A caption's "[*]" marks where Qt shows that the window is modified and is
@@ -97,7 +96,6 @@ void QtWindowRuntime::ListInsert(const std::string& caption, int image_index, st
   if (!list_) return;
   // Filled before it joins the list, which then hears of it once.
   auto* item = new QListWidgetItem(FromUtf8(caption));
-  item->setData(kImageIndexRole, image_index);
   item->setData(kItemValueRole, static_cast<qlonglong>(item_value));
   image_of_row_.resize(static_cast<std::size_t>(list_->count()), -1);
   image_of_row_.push_back(image_index);
@@ -180,11 +178,11 @@ EntryRange QtWindowRuntime::ListVisibleEntries() const {
 void QtWindowRuntime::ShowIcons() {
   if (!list_) return;
   const auto found = groups_.find(shown_group_);
-  for (int i = 0; i < list_->count(); ++i) {
-    QListWidgetItem* item = list_->item(i);
-    const int index = item->data(kImageIndexRole).toInt();
+  for (int row = 0; row < list_->count(); ++row) {
+    const auto at = static_cast<std::size_t>(row);
+    const int index = at < image_of_row_.size() ? image_of_row_[at] : -1;
     const bool has = found != groups_.end() && index >= 0 && index < static_cast<int>(found->second.size());
-    item->setIcon(has ? found->second[static_cast<std::size_t>(index)] : QIcon());
+    list_->item(row)->setIcon(has ? found->second[static_cast<std::size_t>(index)] : QIcon());
   }
 }
 

@@ -6,7 +6,6 @@
 #include <QPainter>
 #include <QTransform>
 
-#include "exif/decimal_text.h"
 #include "exif/file_access.h"
 #include "platform/local_files.h"
 #include "platform/qt_window_runtime.h"
@@ -71,13 +70,14 @@ void ListPhotosAt(Globals& globals, const std::string& lng_prefix, const std::st
   int counter = 0;
   const int group = window.NewImageGroup(kThumbnailSize, kThumbnailSize);
   window.ListSetImageGroup(window.NewImageGroup(kThumbnailSize, kThumbnailSize));
-  std::vector<std::string> paths;
   const std::size_t n = tables.photo_table.size();
+  std::vector<std::string> paths;
+  paths.reserve(n);
   for (std::size_t i = 0; i < n; ++i) {
     const catalogue::CoordinateList& coordinates = tables.photo_table[i];
     if (!MatchesPrefix(catalogue::CoordinateTextAt(coordinates, 0), lng_prefix)) continue;
     if (!MatchesPrefix(catalogue::CoordinateTextAt(coordinates, 1), lat_prefix)) continue;
-    window.ListInsert(kCaptionPrefix + exif::DecimalText(counter + 1), counter, static_cast<std::int64_t>(i) + 1);
+    window.ListInsert(kCaptionPrefix + std::to_string(counter + 1), counter, static_cast<std::int64_t>(i) + 1);
     ++counter;
     paths.push_back(tables.current_folder + (i < tables.photo_names.size() ? tables.photo_names[i] : ""));
     // Image k stays entry k's: its thumbnail, when one can be made, takes

@@ -59,6 +59,8 @@ PostToGui PostToGuiThread();
 // preview before. Everything but the constructor is called on the GUI thread.
 class PictureWorkers {
  public:
+  static constexpr unsigned kMaxThumbnailThreads = 4;
+
   // Starts `thumbnail_threads` thumbnail workers (0: one per core, at most
   // kMaxThumbnailThreads) and the preview worker.
   PictureWorkers(PostToGui post, PictureMakers makers, unsigned thumbnail_threads = 0);
@@ -66,8 +68,6 @@ class PictureWorkers {
   ~PictureWorkers();
   PictureWorkers(const PictureWorkers&) = delete;
   PictureWorkers& operator=(const PictureWorkers&) = delete;
-
-  static constexpr unsigned kMaxThumbnailThreads = 4;
 
   // Drops the thumbnails of the listing before and makes thumbnail k of the
   // photo at paths[k], with `reader`: those of `first` ahead of the rest.
