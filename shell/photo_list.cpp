@@ -105,7 +105,9 @@ QImage PhotoThumbnail(const exif::ExifReader& reader, const std::string& path, c
   const exif::TagRecordList records = reader.ReadTags(file);
   const std::string embedded = reader.ReadThumbnail(file, records);
   if (IsCancelled(cancelled)) return {};
-  if (!embedded.empty()) return MakeThumbnail(embedded, kThumbnailSize, kThumbnailSize, OrientationOf(records), cancelled);
+  if (!embedded.empty()) {
+    return MakeThumbnail(embedded, kThumbnailSize, kThumbnailSize, OrientationOf(records), cancelled);
+  }
   // A file that holds no picture a decoder knows is given up after its header.
   if (!platform::PictureSize(file).isValid()) return {};
   const std::unique_ptr<QIODevice> device = platform::FileDevice(file, platform::kMaxPhotoBytes);

@@ -46,11 +46,12 @@ void ShowPreview(Globals& globals) {
     return;
   }
   Globals* state = &globals;
-  globals.pictures->MakePreview(globals.current_photo_path, window.CanvasSize(), [state](const PreviewPicture& picture) {
+  const auto shown = [state](const PreviewPicture& picture) {
     if (state->window == nullptr) return;
     state->window->CanvasClear();
     if (!picture.image.isNull()) state->window->CanvasDrawImage(platform::ViewOf(picture.image), picture.where);
-  });
+  };
+  globals.pictures->MakePreview(globals.current_photo_path, window.CanvasSize(), shown);
 }
 
 PreviewPicture DecodePreview(const std::string& path, const platform::Rect& canvas, const Cancelled& cancelled) {

@@ -433,9 +433,8 @@ TEST_F(Listing, APreviewOnItsWayIsDroppedForANewerClickOrListing) {
     std::reverse(tasks.begin(), tasks.end());
     const std::size_t before = window_.calls.size();
     RunAll(std::move(tasks));
-    EXPECT_EQ(std::vector<std::string>(window_.calls.begin() + static_cast<std::ptrdiff_t>(before), window_.calls.end()),
-              c.drawn)
-        << c.name;
+    const auto since = window_.calls.begin() + static_cast<std::ptrdiff_t>(before);
+    EXPECT_EQ(std::vector<std::string>(since, window_.calls.end()), c.drawn) << c.name;
   }
   EXPECT_GT(Decode(window_.drawn).pixelColor(171, 228).blue(), 200) << "the tall photo is the one drawn";
 }
