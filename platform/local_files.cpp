@@ -50,6 +50,17 @@ QSize PictureSize(const exif::ReadOnlyFile& file) {
   return (reader.transformation() & QImageIOHandler::TransformationRotate90) != 0 ? size.transposed() : size;
 }
 
+QImage DecodePicture(const exif::ReadOnlyFile& file, QSize size) {
+  const std::unique_ptr<QIODevice> device = FileDevice(file, kMaxPhotoBytes);
+  if (!device) return {};
+  // Decoded at the size asked: a 24 MP photo needs no full decode for 536 x 456.
+  QImageReader reader(device.get());
+  reader.setAutoTransform(true);
+  const bool turned = (reader.transformation() & QImageIOHandler::TransformationRotate90) != 0;
+  if (size.isValid()) reader.setScaledSize(turned ? size.transposed() : size);
+  return reader.read();
+}
+
 QUrl FileUrl(const std::string& path) {
   const QByteArray bytes(path.data(), static_cast<qsizetype>(path.size()));
   // An absolute path follows an empty host; a relative one has none.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QIODevice>
+#include <QImage>
 #include <QSize>
 #include <QUrl>
 #include <cstdint>
@@ -28,6 +29,12 @@ std::unique_ptr<QIODevice> FileDevice(const exif::ReadOnlyFile& file, std::int64
 // read from its header within the first kPhotoHeaderBytes; an invalid size
 // when no decoder knows a picture there or `file` is not open.
 QSize PictureSize(const exif::ReadOnlyFile& file);
+
+// The picture in `file` decoded at `size` as shown (EXIF orientation
+// applied; an invalid size is the picture's own), from the first
+// kMaxPhotoBytes of the file; a null image when it cannot be decoded or
+// `file` is not open. The decoder reads only as far as it needs.
+QImage DecodePicture(const exif::ReadOnlyFile& file, QSize size);
 
 // A local file URL that names `path` by its bytes, whatever their encoding:
 // bytes that are not UTF-8 stay percent-encoded as they are.

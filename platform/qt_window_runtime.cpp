@@ -1,7 +1,7 @@
 #include "platform/qt_window_runtime.h"
 
 #include <QDesktopServices>
-#include <QImageReader>
+#include <QPixmap>
 #include <QLabel>
 #include <QListWidget>
 #include <QMainWindow>
@@ -19,7 +19,6 @@ namespace {
 
 constexpr std::string_view kScriptScheme = "javascript:";
 
-constexpr int kImageIndexRole = Qt::UserRole;
 constexpr int kItemValueRole = Qt::UserRole + 1;
 
 // A caption's "[*]" marks where Qt shows that the window is modified and is
@@ -33,8 +32,29 @@ QString FromUtf8(const std::string& text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-bool Rotated(const QImageReader& reader) {
-  return (reader.transformation() & QImageIOHandler::TransformationRotate90) != 0;
+// The pixels `image` shows, wrapped without a copy: valid while the view is.
+// Null when it is empty.
+QImage Wrapped(const ImageView& image) {
+  if (image.bits == nullptr || image.width <= 0 || image.height <= 0) return {};
+  return QImage(image.bits, image.width, image.height, static_cast<qsizetype>(image.bytes_per_line),
+                QImage::Format_ARGB32);
+}
+
+// The first of `count` rows for which `after` holds; `count` when none does.
+// `after` must hold for every row past one it holds for.
+template <typename Predicate>
+int FirstRowWhere(int count, Predicate after) {
+  int low = 0;
+  int high = count;
+  while (low < high) {
+    const int middle = low + (high - low) / 2;
+    if (after(middle)) {
+      high = middle;
+    } else {
+      low = middle + 1;
+    }
+  }
+  return low;
 }
 
 // Text that rich-text detection cannot take for markup: escaped, with line
@@ -68,14 +88,18 @@ void QtWindowRuntime::MessageBox(const std::string& text) {
 }
 
 void QtWindowRuntime::ListDeleteAll() {
+  image_of_row_.clear();
   if (list_) list_->clear();
 }
 
 void QtWindowRuntime::ListInsert(const std::string& caption, int image_index, std::int64_t item_value) {
   if (!list_) return;
-  auto* item = new QListWidgetItem(FromUtf8(caption), list_);
-  item->setData(kImageIndexRole, image_index);
+  // Filled before it joins the list, which then hears of it once.
+  auto* item = new QListWidgetItem(FromUtf8(caption));
   item->setData(kItemValueRole, static_cast<qlonglong>(item_value));
+  image_of_row_.resize(static_cast<std::size_t>(list_->count()), -1);
+  image_of_row_.push_back(image_index);
+  list_->addItem(item);
 }
 
 int QtWindowRuntime::ListSelectedIndex() const {
@@ -107,20 +131,58 @@ int QtWindowRuntime::NewImageGroup(int, int) {
 void QtWindowRuntime::ImageGroupAdd(int group, const std::string& png) {
   auto found = groups_.find(group);
   if (found == groups_.end() || png.empty()) return;
-  QPixmap image;
-  if (!image.loadFromData(reinterpret_cast<const uchar*>(png.data()), static_cast<uint>(png.size()), "PNG")) return;
-  found->second.push_back(image);
+  if (png != last_png_) {
+    QPixmap image;
+    if (!image.loadFromData(reinterpret_cast<const uchar*>(png.data()), static_cast<uint>(png.size()), "PNG")) return;
+    last_png_ = png;
+    last_icon_ = QIcon(image);
+  }
+  found->second.push_back(last_icon_);
   if (group == shown_group_) ShowIcons();
+}
+
+void QtWindowRuntime::ImageGroupReplace(int group, int index, const ImageView& image) {
+  auto found = groups_.find(group);
+  const QImage pixels = Wrapped(image);
+  if (found == groups_.end() || index < 0 || index >= static_cast<int>(found->second.size()) || pixels.isNull()) {
+    return;
+  }
+  // A pixmap may keep the very pixels it is made from: they must be its own.
+  const QIcon icon(QPixmap::fromImage(pixels));
+  found->second[static_cast<std::size_t>(index)] = icon;
+  if (group != shown_group_ || !list_) return;
+  for (std::size_t row = 0; row < image_of_row_.size(); ++row) {
+    if (image_of_row_[row] != index) continue;
+    if (QListWidgetItem* item = list_->item(static_cast<int>(row))) item->setIcon(icon);
+  }
+}
+
+EntryRange QtWindowRuntime::ListVisibleEntries() const {
+  if (!list_) return {};
+  // Entries are laid out in rows, in their order: those in view are a run,
+  // found by halving. An entry not laid out yet counts as below the view.
+  const int count = list_->count();
+  const int bottom = list_->viewport()->height();
+  const auto place = [this](int row) { return list_->visualItemRect(list_->item(row)); };
+  const int first = FirstRowWhere(count, [&](int row) {
+    const QRect rect = place(row);
+    return !rect.isValid() || rect.bottom() >= 0;
+  });
+  const int past = FirstRowWhere(count, [&](int row) {
+    const QRect rect = place(row);
+    return !rect.isValid() || rect.top() >= bottom;
+  });
+  return {first, past - 1};
 }
 
 void QtWindowRuntime::ShowIcons() {
   if (!list_) return;
   const auto found = groups_.find(shown_group_);
-  for (int i = 0; i < list_->count(); ++i) {
-    QListWidgetItem* item = list_->item(i);
-    const int index = item->data(kImageIndexRole).toInt();
+  for (int row = 0; row < list_->count(); ++row) {
+    const auto at = static_cast<std::size_t>(row);
+    const int index = at < image_of_row_.size() ? image_of_row_[at] : -1;
     const bool has = found != groups_.end() && index >= 0 && index < static_cast<int>(found->second.size());
-    item->setIcon(has ? QIcon(found->second[static_cast<std::size_t>(index)]) : QIcon());
+    list_->item(row)->setIcon(has ? found->second[static_cast<std::size_t>(index)] : QIcon());
   }
 }
 
@@ -135,17 +197,15 @@ Rect QtWindowRuntime::CanvasSize() const {
 
 void QtWindowRuntime::CanvasDraw(const Picture& picture, const Rect& where) {
   if (!canvas_ || picture.width <= 0 || picture.height <= 0 || where.width <= 0 || where.height <= 0) return;
-  const exif::ReadOnlyFile file(picture.path);
-  const std::unique_ptr<QIODevice> device = FileDevice(file, kMaxPhotoBytes);
-  if (!device) return;
-  // Decoded at the size drawn: a 24 MP photo needs no full decode for 536 x 456.
-  QImageReader reader(device.get());
-  reader.setAutoTransform(true);
-  const QSize target(where.width, where.height);
-  reader.setScaledSize(Rotated(reader) ? target.transposed() : target);
-  const QImage image = reader.read();
+  const QImage image = DecodePicture(exif::ReadOnlyFile(picture.path), QSize(where.width, where.height));
   if (image.isNull()) return;
   canvas_->Draw(image, QRect(where.left, where.top, where.width, where.height));
+}
+
+void QtWindowRuntime::CanvasDrawImage(const ImageView& image, const Rect& where) {
+  const QImage pixels = Wrapped(image);
+  if (!canvas_ || pixels.isNull() || where.width <= 0 || where.height <= 0) return;
+  canvas_->Draw(pixels, QRect(where.left, where.top, where.width, where.height));
 }
 
 Picture QtWindowRuntime::LoadPicture(const std::string& path) {
@@ -185,6 +245,11 @@ void QtWindowRuntime::SetBrowserAddress(const std::string& address) {
   }
   // A local path is the file there; anything else is an address as it stands.
   browser_->setUrl(address.rfind('/', 0) == 0 ? FileUrl(address) : QUrl(FromUtf8(address)));
+}
+
+ImageView ViewOf(const QImage& image) {
+  if (image.format() != QImage::Format_ARGB32) return {};
+  return {image.constBits(), image.width(), image.height(), image.bytesPerLine()};
 }
 
 }  // namespace tavimo::platform

@@ -20,6 +20,25 @@ struct Rect {
   int height = 0;
 };
 
+// Pixels decoded elsewhere, seen where they lie: `height` rows of `width`
+// pixels, each a 32-bit 0xAARRGGBB value in the machine's byte order (alpha
+// not premultiplied), each row `bytes_per_line` bytes after the one before.
+// Not owned: valid during the call it is passed to. Pictures made off the GUI
+// thread reach the window this way, without being encoded and decoded again.
+// Empty (a side of 0) for no picture.
+struct ImageView {
+  const unsigned char* bits = nullptr;
+  int width = 0;
+  int height = 0;
+  std::int64_t bytes_per_line = 0;
+};
+
+// List entries `first` to `last`, both included; empty when last < first.
+struct EntryRange {
+  int first = 0;
+  int last = -1;
+};
+
 // What the program's own logic asks of the main window and its controls. The
 // desktop implements it on Qt; tests record the calls.
 class WindowRuntime {
@@ -49,6 +68,13 @@ class WindowRuntime {
   virtual int NewImageGroup(int width, int height) = 0;
   // Appends the PNG image to the group; empty or undecodable bytes add nothing.
   virtual void ImageGroupAdd(int group, const std::string& png) = 0;
+  // Replaces image `index` of the group, and the icon of each entry showing
+  // it while the list shows the group; nothing when the group has no such
+  // image or `image` is empty.
+  virtual void ImageGroupReplace(int group, int index, const ImageView& image) = 0;
+  // The entries the list's viewport shows, wholly or in part; empty when it
+  // shows none.
+  virtual EntryRange ListVisibleEntries() const = 0;
 
   // Blanks the preview canvas; nothing when there is none.
   virtual void CanvasClear() = 0;
@@ -56,6 +82,9 @@ class WindowRuntime {
   virtual Rect CanvasSize() const = 0;
   // Draws the picture stretched into `where`; nothing for a picture of size 0.
   virtual void CanvasDraw(const Picture& picture, const Rect& where) = 0;
+  // Draws `image` stretched into `where`, over what is there; nothing for an
+  // empty image or rectangle.
+  virtual void CanvasDrawImage(const ImageView& image, const Rect& where) = 0;
   // The picture in the file at `path`; size 0 x 0 when it cannot be read.
   virtual Picture LoadPicture(const std::string& path) = 0;
   // Opens the file or folder with the desktop's default application; the

@@ -7,6 +7,7 @@
 #include <QListWidget>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTimer>
 #include <functional>
 #include <cstdlib>
@@ -53,6 +54,8 @@ Desktop::Desktop(bool use_scan_cache) : globals_(InitGlobals(use_scan_cache)), w
   QObject::connect(window_->SponsorAction(), &QAction::triggered, [] { ShowSponsor(); });
   Globals* state = globals_.get();
   QObject::connect(window_->NoPositionButton(), &QPushButton::clicked, [state] { ListPhotosAt(*state, "0.0", "0.0"); });
+  QObject::connect(window_->PhotoList()->verticalScrollBar(), &QScrollBar::valueChanged,
+                   [state] { MakeVisibleThumbnailsFirst(*state); });
   QWidget* list_area = window_->PhotoList()->viewport();
   list_area->installEventFilter(new LeftClickFilter(list_area, [state] { ShowPreview(*state); }));
   QObject::connect(window_->Preview(), &platform::Canvas::doubleClicked, [state] { OpenCurrentPhoto(*state); });

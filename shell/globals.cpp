@@ -12,6 +12,7 @@
 #include "mapview/run_directory.h"
 #include "shell/main_window.h"
 #include "shell/photo_list.h"
+#include "shell/preview.h"
 #include "shell/scan_session.h"
 #include "catalogue/scan_cache.h"
 
@@ -24,6 +25,7 @@ std::unique_ptr<Globals> InitGlobals(bool use_scan_cache) {
   globals->reader = std::make_unique<exif::ExifReader>();
   globals->script_host = std::make_unique<geo::ScriptHost>();
   globals->drop_receiver = std::make_unique<DropReceiver>();
+  globals->pictures = std::make_unique<PictureWorkers>(PostToGuiThread(), PictureMakers{PhotoThumbnail, DecodePreview});
   Globals* state = globals.get();
   globals->map_server = std::make_unique<bridge::MapServer>(
       globals->tables.map_points,
@@ -87,6 +89,8 @@ void ReleaseGlobals(Globals& globals) {
   globals.map_server.reset();
   // Then the scan: its threads end after the photo each is reading.
   globals.scan.reset();
+  // And the thumbnail and preview workers, each at its next stage.
+  globals.pictures.reset();
   globals.tables.photo_table.clear();
   globals.reader.reset();
   globals.tables.current_folder.clear();

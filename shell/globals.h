@@ -9,6 +9,7 @@
 #include "geo/script_host.h"
 #include "platform/window_runtime.h"
 #include "shell/drop_receiver.h"
+#include "shell/picture_workers.h"
 #include "shell/scan_session.h"
 
 namespace tavimo::shell {
@@ -25,6 +26,7 @@ struct Globals {
   std::unique_ptr<bridge::MapServer> map_server;
   std::unique_ptr<ScanSession> scan;  // once the main window exists
   std::shared_ptr<catalogue::SharedScanCache> scan_cache;  // null: every photo is read
+  std::unique_ptr<PictureWorkers> pictures;  // thumbnails and previews, made off the GUI thread
   std::string base_title;
   std::string current_photo_path;
   platform::WindowRuntime* window = nullptr;  // set once the main window exists

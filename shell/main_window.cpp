@@ -36,14 +36,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   list_ = new QListWidget(area);
   list_->setObjectName(QStringLiteral("超级列表框1"));
   list_->setGeometry(928, 464, 536, 129);
-  list_->setViewMode(QListView::IconMode);
-  list_->setIconSize(kThumbnail);
-  list_->setFlow(QListView::LeftToRight);
-  list_->setWrapping(true);
-  list_->setWordWrap(false);
-  list_->setMovement(QListView::Static);
-  list_->setResizeMode(QListView::Adjust);
-  list_->setStyleSheet(QStringLiteral("QListWidget { background: white; color: black; }"));
+  SetUpPhotoList(list_);
 
   button_ = new QPushButton(QStringLiteral("切换无坐标图片"), area);
   button_->setObjectName(QStringLiteral("按钮1"));
@@ -55,6 +48,19 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
 
   move(kPlace);
   resize(kOuterSize);
+}
+
+void SetUpPhotoList(QListWidget* list) {
+  list->setViewMode(QListView::IconMode);
+  list->setIconSize(kThumbnail);
+  list->setFlow(QListView::LeftToRight);
+  list->setWrapping(true);
+  list->setWordWrap(false);
+  list->setMovement(QListView::Static);
+  list->setResizeMode(QListView::Adjust);
+  // Thousands of entries are laid out a batch at a time, between events.
+  list->setLayoutMode(QListView::Batched);
+  list->setStyleSheet(QStringLiteral("QListWidget { background: white; color: black; }"));
 }
 
 QWebEngineView* MainWindow::Browser() const { return browser_; }

@@ -15,6 +15,10 @@ namespace tavimo::shell {
 
 inline constexpr const char* kBaseTitle = "Tavimo by:Orsel";
 
+// Sets `list` up as the window's photo list: 80 x 80 icons with their
+// captions, left to right in rows, laid out a batch at a time.
+void SetUpPhotoList(QListWidget* list);
+
 // The main window: the map's browser box, the preview canvas, the photo list,
 // the no-position button and the "其他" menu, at their fixed places. The
 // controls keep their runtime names as object names.

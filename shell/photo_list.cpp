@@ -6,9 +6,9 @@
 #include <QPainter>
 #include <QTransform>
 
-#include "exif/decimal_text.h"
 #include "exif/file_access.h"
 #include "platform/local_files.h"
+#include "platform/qt_window_runtime.h"
 
 namespace tavimo::shell {
 namespace {
@@ -57,45 +57,63 @@ void ListPhotosAt(Globals& globals, const std::string& lng_prefix, const std::st
   const catalogue::PhotoTables& tables = globals.tables;
   window.ListDeleteAll();
   window.CanvasClear();
+  // A preview still on its way would draw on the blank canvas.
+  if (globals.pictures) globals.pictures->CancelPreview();
   int counter = 0;
   const int group = window.NewImageGroup(kThumbnailSize, kThumbnailSize);
   window.ListSetImageGroup(window.NewImageGroup(kThumbnailSize, kThumbnailSize));
   const std::size_t n = tables.photo_table.size();
+  std::vector<std::string> paths;
+  paths.reserve(n);
   for (std::size_t i = 0; i < n; ++i) {
     const catalogue::CoordinateList& coordinates = tables.photo_table[i];
     if (!MatchesPrefix(catalogue::CoordinateTextAt(coordinates, 0), lng_prefix)) continue;
     if (!MatchesPrefix(catalogue::CoordinateTextAt(coordinates, 1), lat_prefix)) continue;
-    window.ListInsert(kCaptionPrefix + exif::DecimalText(counter + 1), counter, static_cast<std::int64_t>(i) + 1);
+    window.ListInsert(kCaptionPrefix + std::to_string(counter + 1), counter, static_cast<std::int64_t>(i) + 1);
     ++counter;
-    const std::string path = tables.current_folder + (i < tables.photo_names.size() ? tables.photo_names[i] : "");
-    const std::string image = PhotoThumbnail(*globals.reader, path);
-    // A thumbnail that cannot be made still takes its place, so that image k
-    // stays entry k's.
-    window.ImageGroupAdd(group, image.empty() ? PlaceholderThumbnail() : image);
+    paths.push_back(tables.current_folder + (i < tables.photo_names.size() ? tables.photo_names[i] : ""));
+    // Image k stays entry k's: its thumbnail, when one can be made, takes
+    // the placeholder's place.
+    window.ImageGroupAdd(group, PlaceholderThumbnail());
   }
   window.ListSetImageGroup(group);
+  if (!globals.pictures) return;
+  Globals* state = &globals;
+  globals.pictures->MakeThumbnails(*globals.reader, std::move(paths), window.ListVisibleEntries(),
+                                   [state, group](int index, const QImage& image) {
+                                     if (state->window != nullptr) {
+                                       state->window->ImageGroupReplace(group, index, platform::ViewOf(image));
+                                     }
+                                   });
 }
 
-std::string PhotoThumbnail(const exif::ExifReader& reader, const std::string& path) {
+void MakeVisibleThumbnailsFirst(Globals& globals) {
+  if (globals.pictures && globals.window != nullptr) globals.pictures->Prioritise(globals.window->ListVisibleEntries());
+}
+
+QImage PhotoThumbnail(const exif::ExifReader& reader, const std::string& path, const Cancelled& cancelled) {
   const exif::ReadOnlyFile file(path);
   // The embedded thumbnail first, turned as the photo is; else the photo itself.
   const exif::TagRecordList records = reader.ReadTags(file);
   const std::string embedded = reader.ReadThumbnail(file, records);
-  if (!embedded.empty()) return MakeThumbnail(embedded, kThumbnailSize, kThumbnailSize, exif::OrientationOf(records));
+  if (IsCancelled(cancelled)) return {};
+  if (!embedded.empty()) {
+    return MakeThumbnail(embedded, kThumbnailSize, kThumbnailSize, exif::OrientationOf(records), cancelled);
+  }
   // A file that holds no picture a decoder knows is given up after its header.
   if (!platform::PictureSize(file).isValid()) return {};
   const std::unique_ptr<QIODevice> device = platform::FileDevice(file, platform::kMaxPhotoBytes);
-  return device ? MakeThumbnail(device.get(), kThumbnailSize, kThumbnailSize) : std::string();
+  return device ? MakeThumbnail(device.get(), kThumbnailSize, kThumbnailSize, 0, cancelled) : QImage();
 }
 
-std::string MakeThumbnail(std::string_view bytes, int width, int height, int orientation) {
+QImage MakeThumbnail(std::string_view bytes, int width, int height, int orientation, const Cancelled& cancelled) {
   QByteArray data = QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size()));
   QBuffer buffer(&data);
   buffer.open(QIODevice::ReadOnly);
-  return MakeThumbnail(&buffer, width, height, orientation);
+  return MakeThumbnail(&buffer, width, height, orientation, cancelled);
 }
 
-std::string MakeThumbnail(QIODevice* device, int width, int height, int orientation) {
+QImage MakeThumbnail(QIODevice* device, int width, int height, int orientation, const Cancelled& cancelled) {
   QImageReader reader(device);
   reader.setAutoTransform(false);
   const QImageIOHandler::Transformations transform =
@@ -112,13 +130,14 @@ std::string MakeThumbnail(QIODevice* device, int width, int height, int orientat
   if (stored.isValid() && decode.isValid() && decode.width() < stored.width() && decode.height() < stored.height()) {
     reader.setScaledSize(decode);
   }
+  if (IsCancelled(cancelled)) return {};
   QImage image = reader.read();
-  if (image.isNull()) return {};
+  if (image.isNull() || IsCancelled(cancelled)) return {};
   image = Transformed(image, transform);
   if (target.isValid() && !target.isEmpty() && image.size() != target) {
     image = image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
   }
-  return EncodePng(image);
+  return image;
 }
 
 const std::string& PlaceholderThumbnail() {

@@ -1,5 +1,9 @@
 #include "shell/preview.h"
 
+#include "exif/file_access.h"
+#include "platform/local_files.h"
+#include "platform/qt_window_runtime.h"
+
 namespace tavimo::shell {
 namespace {
 
@@ -36,10 +40,29 @@ void ShowPreview(Globals& globals) {
   const bool known = value >= 1 && value <= static_cast<std::int64_t>(names.size());
   globals.current_photo_path =
       globals.tables.current_folder + (known ? names[static_cast<std::size_t>(value - 1)] : std::string());
-  const platform::Picture picture = window.LoadPicture(globals.current_photo_path);
-  const platform::Rect canvas = window.CanvasSize();
-  window.CanvasClear();
-  window.CanvasDraw(picture, PreviewRect(picture.width, picture.height, canvas.width, canvas.height));
+  if (!known || !globals.pictures) {
+    if (globals.pictures) globals.pictures->CancelPreview();
+    window.CanvasClear();
+    return;
+  }
+  Globals* state = &globals;
+  const auto shown = [state](const PreviewPicture& picture) {
+    if (state->window == nullptr) return;
+    state->window->CanvasClear();
+    if (!picture.image.isNull()) state->window->CanvasDrawImage(platform::ViewOf(picture.image), picture.where);
+  };
+  globals.pictures->MakePreview(globals.current_photo_path, window.CanvasSize(), shown);
+}
+
+PreviewPicture DecodePreview(const std::string& path, const platform::Rect& canvas, const Cancelled& cancelled) {
+  const exif::ReadOnlyFile file(path);
+  const QSize size = platform::PictureSize(file);
+  if (!size.isValid() || IsCancelled(cancelled)) return {};
+  const platform::Rect where = PreviewRect(size.width(), size.height(), canvas.width, canvas.height);
+  if (where.width <= 0 || where.height <= 0) return {};
+  QImage image = platform::DecodePicture(file, QSize(where.width, where.height));
+  if (image.isNull() || IsCancelled(cancelled)) return {};
+  return {std::move(image), where};
 }
 
 void OpenCurrentPhoto(Globals& globals) {

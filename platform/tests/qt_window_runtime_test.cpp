@@ -3,6 +3,7 @@
 
 #include <QDesktopServices>
 #include <QLabel>
+#include <QListWidget>
 #include <QMainWindow>
 #include <QStatusBar>
 #include <QTest>
@@ -48,6 +49,17 @@ class WindowRuntime : public ::testing::Test {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window_));
   }
   QLabel* Notice() { return window_.statusBar()->findChild<QLabel*>(QStringLiteral("scanNotice")); }
+  // A shown list of 80 x 80 icons in rows, laid out a batch at a time, as
+  // the window's photo list is.
+  static void ShowList(QListWidget& list) {
+    list.setViewMode(QListView::IconMode);
+    list.setIconSize(QSize(80, 80));
+    list.setWrapping(true);
+    list.setLayoutMode(QListView::Batched);
+    list.resize(536, 129);
+    list.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&list));
+  }
 
   QMainWindow window_;
   Canvas* canvas_ = nullptr;
@@ -92,6 +104,90 @@ struct PictureCase {
   std::string folder;  // below the temp folder; "" for the temp folder itself
   std::string file;
 };
+
+// A solid image in Format_ARGB32, as pictures made off the GUI thread come.
+QImage Solid(QColor colour, QSize size = QSize(80, 80)) {
+  QImage image(size, QImage::Format_ARGB32);
+  image.fill(colour);
+  return image;
+}
+
+QColor IconColour(const QListWidgetItem* item) { return item->icon().pixmap(80, 80).toImage().pixelColor(40, 40); }
+
+TEST_F(WindowRuntime, ReplacedImagesShowInEveryEntryThatShowsThem) {
+  QListWidget list;
+  ASSERT_NO_FATAL_FAILURE(ShowList(list));
+  QtWindowRuntime runtime(&window_, &list, canvas_, nullptr);
+  constexpr int kImages = 15;
+  const int group = runtime.NewImageGroup(80, 80);
+  const std::string grey = testing::EncodePng(Solid(Qt::gray));
+  for (int i = 0; i < kImages; ++i) runtime.ImageGroupAdd(group, grey);
+  // Two entries show each image.
+  for (int i = 0; i < 2 * kImages; ++i) runtime.ListInsert("e" + std::to_string(i), i % kImages, i + 1);
+  runtime.ListSetImageGroup(group);
+  const QImage red = Solid(Qt::red);
+  QImage lent = red.copy();
+  runtime.ImageGroupReplace(group, 3, ViewOf(lent));
+  // The pixels were lent for the call only: what becomes of them after does not show.
+  lent.fill(Qt::green);
+  for (int i = 0; i < list.count(); ++i) {
+    const bool replaced = i % kImages == 3;
+    EXPECT_EQ(IconColour(list.item(i)), replaced ? QColor(Qt::red) : QColor(Qt::gray)) << i;
+  }
+  // A group not shown takes the image, and shows it once shown.
+  const int other = runtime.NewImageGroup(80, 80);
+  for (int i = 0; i < kImages; ++i) runtime.ImageGroupAdd(other, grey);
+  const QImage blue = Solid(Qt::blue);
+  runtime.ImageGroupReplace(other, 0, ViewOf(blue));
+  EXPECT_EQ(IconColour(list.item(0)), QColor(Qt::gray));
+  runtime.ListSetImageGroup(other);
+  EXPECT_EQ(IconColour(list.item(0)), QColor(Qt::blue));
+  EXPECT_EQ(IconColour(list.item(3)), QColor(Qt::gray));
+  // No such image, no such group, no picture: nothing changes.
+  runtime.ImageGroupReplace(other, kImages, ViewOf(red));
+  runtime.ImageGroupReplace(group, 0, ViewOf(red));
+  runtime.ImageGroupReplace(other, 1, ViewOf(QImage()));
+  runtime.ImageGroupReplace(other, 1, ViewOf(red.convertToFormat(QImage::Format_RGB888)));
+  for (int i = 0; i < list.count(); ++i) {
+    EXPECT_EQ(IconColour(list.item(i)), i % kImages == 0 ? QColor(Qt::blue) : QColor(Qt::gray)) << i;
+  }
+}
+
+TEST_F(WindowRuntime, VisibleEntriesAreThoseInTheListsView) {
+  QListWidget list;
+  ASSERT_NO_FATAL_FAILURE(ShowList(list));
+  QtWindowRuntime runtime(&window_, &list, canvas_, nullptr);
+  EXPECT_LT(runtime.ListVisibleEntries().last, runtime.ListVisibleEntries().first) << "an empty list shows none";
+  for (int i = 0; i < 500; ++i) runtime.ListInsert("图片" + std::to_string(i + 1), i, i + 1);
+  EXPECT_EQ(runtime.ListVisibleEntries().first, 0) << "while the list is still being laid out";
+  // Laid out a batch at a time, between events.
+  for (int i = 0; i < 500 && !list.visualItemRect(list.item(499)).isValid(); ++i) QTest::qWait(10);
+  const QRect view = list.viewport()->rect();
+  const auto in_view = [&](int row) { return list.visualItemRect(list.item(row)).intersects(view); };
+  for (const char* where : {"top", "bottom"}) {
+    if (std::string(where) == "bottom") list.scrollToBottom();
+    const EntryRange range = runtime.ListVisibleEntries();
+    ASSERT_LE(range.first, range.last) << where;
+    EXPECT_TRUE(in_view(range.first)) << where;
+    EXPECT_TRUE(in_view(range.last)) << where;
+    EXPECT_TRUE(range.first == 0 || !in_view(range.first - 1)) << where;
+    EXPECT_TRUE(range.last == list.count() - 1 || !in_view(range.last + 1)) << where;
+  }
+  EXPECT_EQ(runtime.ListVisibleEntries().last, 499);
+}
+
+TEST_F(WindowRuntime, ImagesAreDrawnOnTheCanvasAsTheyAre) {
+  QtWindowRuntime runtime(&window_, nullptr, canvas_, nullptr);
+  runtime.CanvasClear();
+  QImage blue = Solid(Qt::blue, QSize(40, 30));
+  runtime.CanvasDrawImage(ViewOf(blue), {10, 20, 80, 60});
+  blue.fill(Qt::green);
+  EXPECT_EQ(canvas_->Content().pixelColor(50, 50), QColor(Qt::blue));
+  EXPECT_EQ(canvas_->Content().pixelColor(5, 5), QColor(Qt::white));
+  runtime.CanvasDrawImage(ViewOf(QImage()), {0, 0, 80, 60});
+  runtime.CanvasDrawImage(ViewOf(Solid(Qt::red)), {0, 0, 0, 0});
+  EXPECT_EQ(canvas_->Content().pixelColor(5, 5), QColor(Qt::white));
+}
 
 TEST_F(WindowRuntime, PicturesAreReadByTheirBytesAndDrawn) {
   const testing::DeepFolder deep(dir_.Path(), PATH_MAX + 10, {{"deep.jpg", testing::ColourJpeg(64, 48)}});

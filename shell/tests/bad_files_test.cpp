@@ -16,6 +16,7 @@
 
 #include "platform/canvas.h"
 #include "shell/desktop.h"
+#include "shell/tests/wait_for_pictures.h"
 #include "shell/tests/wait_for_scan.h"
 #include "shell/photo_list.h"
 #include "tests/support/file_cases.h"
@@ -100,6 +101,7 @@ TEST_F(BadFolderWindow, PhotoWithANameThatIsNotUtf8IsPreviewed) {
   ASSERT_EQ(list->count(), 1);
   QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, list->visualItemRect(list->item(0)).center());
   EXPECT_EQ(desktop_.State().current_photo_path, folder + "/caf\xE9.jpg");
+  ASSERT_TRUE(WaitForPictures(desktop_.State()));
   const QColor middle = desktop_.Window().Preview()->Content().pixelColor(268, 228);
   EXPECT_GT(middle.red(), 200) << "the photo is drawn, not a blank canvas";
   EXPECT_LT(middle.green(), 60);

@@ -21,6 +21,7 @@
 
 #include "platform/canvas.h"
 #include "shell/desktop.h"
+#include "shell/tests/wait_for_pictures.h"
 #include "shell/tests/wait_for_scan.h"
 #include "shell/menus.h"
 #include "shell/photo_list.h"
@@ -231,12 +232,19 @@ TEST_F(DesktopTest, ButtonListsPhotosWithoutPositionAndAClickPreviews) {
 
   ListPhotosAt(desktop_.State(), "", "");
   ASSERT_EQ(list->count(), 11);
+  // The placeholder at once, each thumbnail when it is made.
+  const QImage placeholder = list->item(0)->icon().pixmap(80, 80).toImage();
   for (int i = 0; i < list->count(); ++i) EXPECT_FALSE(list->item(i)->icon().isNull()) << i;
+  ASSERT_TRUE(WaitForPictures(desktop_.State()));
+  for (int i = 0; i < list->count(); ++i) {
+    EXPECT_NE(list->item(i)->icon().pixmap(80, 80).toImage(), placeholder) << i;
+  }
 
   // A click on the third entry shows that photo, centred on the canvas.
   const QRect third = list->visualItemRect(list->item(2));
   QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, third.center());
   EXPECT_EQ(desktop_.State().current_photo_path, kSamples + "/" + desktop_.State().tables.photo_names[2]);
+  ASSERT_TRUE(WaitForPictures(desktop_.State()));
   const QImage& canvas = desktop_.Window().Preview()->Content();
   EXPECT_EQ(canvas.pixelColor(5, 5), QColor(Qt::white)) << "above the picture stays blank";
   EXPECT_NE(canvas.pixelColor(268, 228), QColor(Qt::white)) << "the picture is drawn in the middle";
@@ -260,6 +268,7 @@ TEST_F(DesktopTest, PhonePortraitsAreShownUpright) {
   catalogue::OnFolderDropped(IntakeOf(desktop_.State()), kSamples);
   ASSERT_TRUE(WaitForScan(desktop_.State()));
   ListPhotosAt(desktop_.State(), "114.06", "");
+  ASSERT_TRUE(WaitForPictures(desktop_.State()));
   QListWidget* list = desktop_.Window().PhotoList();
   ASSERT_EQ(list->count(), 1);
   const QImage icon = list->item(0)->icon().pixmap(80, 80).toImage();

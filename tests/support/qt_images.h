@@ -10,5 +10,7 @@ namespace tavimo::testing {
 std::string ColourJpeg(int width, int height, QColor colour = Qt::red);
 // The image in PNG bytes; a null image when they are not one.
 QImage DecodePng(const std::string& png);
+// `image` as PNG bytes.
+std::string EncodePng(const QImage& image);
 
 }  // namespace tavimo::testing
