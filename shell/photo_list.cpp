@@ -1,5 +1,7 @@
 #include "shell/photo_list.h"
 
+#include <sys/stat.h>
+
 #include <QBuffer>
 #include <QImage>
 #include <QImageReader>
@@ -8,6 +10,7 @@
 
 #include "exif/file_access.h"
 #include "platform/local_files.h"
+#include "platform/thumbnail_cache.h"
 #include "platform/qt_window_runtime.h"
 
 namespace tavimo::shell {
@@ -101,9 +104,31 @@ QImage PhotoThumbnail(const exif::ExifReader& reader, const std::string& path, c
     return MakeThumbnail(embedded, kThumbnailSize, kThumbnailSize, exif::OrientationOf(records), cancelled);
   }
   // A file that holds no picture a decoder knows is given up after its header.
-  if (!platform::PictureSize(file).isValid()) return {};
+  const QSize shown = platform::PictureSize(file);
+  if (!shown.isValid()) return {};
+  // Decoding the photo is the slow way: a thumbnail the desktop's cache
+  // holds for this very file (same time, same size) is taken instead, and
+  // one made here is kept there for next time and for file managers.
+  static const platform::ThumbnailCache cache;
+  struct stat info {};
+  const bool stamped = ::fstat(file.Descriptor(), &info) == 0 && !path.empty() && path.front() == '/';
+  if (stamped) {
+    const QImage cached = cache.FindFresh(path, info.st_mtim.tv_sec, info.st_size);
+    if (!cached.isNull()) {
+      return cached.scaled(kThumbnailSize, kThumbnailSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    }
+  }
   const std::unique_ptr<QIODevice> device = platform::FileDevice(file, platform::kMaxPhotoBytes);
-  return device ? MakeThumbnail(device.get(), kThumbnailSize, kThumbnailSize, 0, cancelled) : QImage();
+  if (!device) return {};
+  if (!stamped) return MakeThumbnail(device.get(), kThumbnailSize, kThumbnailSize, 0, cancelled);
+  const QSize fitted = shown.scaled(platform::ThumbnailCache::kNormalSize, platform::ThumbnailCache::kNormalSize,
+                                    Qt::KeepAspectRatio);
+  const QImage normal = shown.width() <= fitted.width() && shown.height() <= fitted.height()
+                            ? MakeThumbnail(device.get(), 0, 0, 0, cancelled)
+                            : MakeThumbnail(device.get(), fitted.width(), fitted.height(), 0, cancelled);
+  if (normal.isNull()) return {};
+  cache.Store(path, info.st_mtim.tv_sec, info.st_size, normal);
+  return normal.scaled(kThumbnailSize, kThumbnailSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
 QImage MakeThumbnail(std::string_view bytes, int width, int height, int orientation, const Cancelled& cancelled) {

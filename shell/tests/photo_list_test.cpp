@@ -1,7 +1,8 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QImage>
-#include <sys/stat.h>
 
 #include <QTest>
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <thread>
 #include <tuple>
 
+#include "platform/thumbnail_cache.h"
 #include "shell/globals.h"
 #include "shell/photo_list.h"
 #include "shell/preview.h"
@@ -573,6 +575,44 @@ TEST_F(Listing, ClickWithNothingSelectedPointsAtTheFolderAndBlanksTheCanvasAtOnc
   ShowPreview(*globals_);
   EXPECT_EQ(globals_->current_photo_path, dir_.Path() + "/");
   EXPECT_EQ(window_.calls, (std::vector<std::string>{"canvas clear"}));
+}
+
+}  // namespace
+}  // namespace tavimo::shell
+
+namespace tavimo::shell {
+namespace {
+
+// A photo that has no embedded thumbnail is decoded once: the thumbnail goes
+// to the desktop's thumbnail cache, and a fresh entry there is used instead
+// of the photo until the photo changes.
+TEST(ThumbnailCacheInTheList, MadeOnceKeptAndUsedUntilThePhotoChanges) {
+  testing::TempDir dir;
+  const std::string path = dir.Write("blue.jpg", testing::ColourJpeg(640, 480, Qt::blue));
+  exif::ExifReader reader;
+  reader.SetPointerTags({"8825", "8769"});
+  const platform::ThumbnailCache cache;
+  struct stat info {};
+  ASSERT_EQ(::stat(path.c_str(), &info), 0);
+  ASSERT_TRUE(cache.FindFresh(path, info.st_mtim.tv_sec, info.st_size).isNull());
+
+  const QImage made = PhotoThumbnail(reader, path);
+  ASSERT_EQ(made.size(), QSize(kThumbnailSize, kThumbnailSize));
+  EXPECT_GT(made.pixelColor(40, 40).blue(), 200);
+  const QImage kept = cache.FindFresh(path, info.st_mtim.tv_sec, info.st_size);
+  ASSERT_FALSE(kept.isNull()) << "kept in the cache";
+  EXPECT_EQ(kept.size(), QSize(128, 96)) << "the cache's own size, the photo's shape";
+
+  // What the cache holds is what the list shows, while the photo is unchanged.
+  QImage red(128, 96, QImage::Format_ARGB32);
+  red.fill(Qt::red);
+  ASSERT_TRUE(cache.Store(path, info.st_mtim.tv_sec, info.st_size, red));
+  EXPECT_GT(PhotoThumbnail(reader, path).pixelColor(40, 40).red(), 200);
+
+  // A newer photo makes the entry stale: decoded again.
+  const timespec later[2] = {{0, UTIME_OMIT}, {info.st_mtim.tv_sec + 60, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), later, 0), 0);
+  EXPECT_GT(PhotoThumbnail(reader, path).pixelColor(40, 40).blue(), 200);
 }
 
 }  // namespace
