@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
     before = ResidentKiB();
     clock.start();
     ticks.start(kTickMs);
-    tavimo::catalogue::OnFolderDropped(tavimo::shell::IntakeOf(desktop.State()), folder);
+    tavimo::shell::OnFolderDropped(tavimo::shell::IntakeOf(desktop.State()), folder);
     auto* poll = new QTimer(&app);
     QObject::connect(poll, &QTimer::timeout, [&, poll] {
       if (desktop.State().scan && desktop.State().scan->Running()) return;

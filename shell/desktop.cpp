@@ -98,7 +98,7 @@ int RunDesktop(int argc, char** argv, const std::string& folder, bool use_scan_c
     const std::string path = FolderArgument(folder);
     // Once the event loop runs, exactly as a drop would arrive.
     Globals* state = &desktop.State();
-    QTimer::singleShot(0, &desktop.Window(), [state, path] { catalogue::OnFolderDropped(IntakeOf(*state), path); });
+    QTimer::singleShot(0, &desktop.Window(), [state, path] { OnFolderDropped(IntakeOf(*state), path); });
   }
   return QApplication::exec();
 }

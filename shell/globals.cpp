@@ -51,7 +51,7 @@ void OnMainWindowCreated(Globals& globals, MainWindow& window, platform::WindowR
   globals.window = &runtime;
   globals.base_title = runtime.Caption();
   Globals* state = &globals;
-  const auto open_folder = [state](const std::string& names) { catalogue::OnFolderDropped(IntakeOf(*state), names); };
+  const auto open_folder = [state](const std::string& names) { OnFolderDropped(IntakeOf(*state), names); };
   const std::string page_path = mapview::MapPagePath(mapview::RunDirectory());
   mapview::WriteMapPage(page_path, mapview::MapPage(mapview::PageSettingsFromEnvironment(
                                        MapPort(), globals.map_server->AccessToken())));
@@ -74,7 +74,7 @@ void OnMainWindowCreated(Globals& globals, MainWindow& window, platform::WindowR
   }
 }
 
-catalogue::IntakeContext IntakeOf(Globals& globals) {
+IntakeContext IntakeOf(Globals& globals) {
   Globals* state = &globals;
   return {globals.tables, *globals.reader, *globals.script_host, *globals.window, globals.base_title,
           [state](const std::string& folder) {

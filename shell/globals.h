@@ -4,7 +4,7 @@
 #include <string>
 
 #include "bridge/map_server.h"
-#include "catalogue/folder_intake.h"
+#include "shell/folder_intake.h"
 #include "exif/exif_reader.h"
 #include "geo/script_host.h"
 #include "platform/window_runtime.h"
@@ -43,7 +43,7 @@ int MapPort();
 // The start-up steps run once the main window exists, in their order.
 void OnMainWindowCreated(Globals& globals, MainWindow& window, platform::WindowRuntime& runtime);
 // The folder intake's view of the global state; needs the window set.
-catalogue::IntakeContext IntakeOf(Globals& globals);
+IntakeContext IntakeOf(Globals& globals);
 // Releases everything once; later calls do nothing.
 void ReleaseGlobals(Globals& globals);
 

@@ -11,7 +11,7 @@
 #include <iterator>
 #include <thread>
 
-#include "catalogue/folder_intake.h"
+#include "shell/folder_intake.h"
 #include "shell/globals.h"
 
 namespace tavimo::shell {
@@ -143,7 +143,7 @@ void ScanSession::OnFinished() {
   if (builder_) {
     builder_->Publish();
     const catalogue::ScanReport report = builder_->Report();
-    catalogue::ShowScanResult(*globals_.window, report, folder_);
+    ShowScanResult(*globals_.window, report, folder_);
     const std::string cache_notice = globals_.scan_cache ? globals_.scan_cache->TakeNotice() : std::string();
     const bool all_read = report.failures.empty() && report.folder_error.empty() && !report.folder_gone;
     if (all_read && builder_->Listed() == 0) {
@@ -156,7 +156,7 @@ void ScanSession::OnFinished() {
 }
 
 void ScanSession::PublishAndRedraw() {
-  if (builder_ && builder_->Publish()) catalogue::RedrawMap(*globals_.window);
+  if (builder_ && builder_->Publish()) RedrawMap(*globals_.window);
 }
 
 void ScanSession::ShowProgress() {

@@ -54,7 +54,7 @@ TEST_F(BadFolderWindow, StatusBarCountsWhatCouldNotBeReadAndTheRestIsThere) {
   dir_.Write("trip/a.jpg", ColourJpeg(Qt::red));
   fs::create_symlink("gone.jpg", folder + "/dangling.jpg");
   fs::create_symlink("loop.jpg", folder + "/loop.jpg");
-  catalogue::OnFolderDropped(IntakeOf(desktop_.State()), folder);
+  OnFolderDropped(IntakeOf(desktop_.State()), folder);
   ASSERT_TRUE(WaitForScan(desktop_.State()));
   // The window lays itself out again with its new status bar.
   QCoreApplication::sendPostedEvents();
@@ -74,7 +74,7 @@ TEST_F(BadFolderWindow, StatusBarCountsWhatCouldNotBeReadAndTheRestIsThere) {
   ASSERT_TRUE(desktop_.Window().grab().save(QStringLiteral(TAVIMO_ARTEFACTS_DIR "/scan_notice.png")));
   // A folder read in full takes the notice away.
   dir_.Write("clean/b.jpg", ColourJpeg(Qt::red));
-  catalogue::OnFolderDropped(IntakeOf(desktop_.State()), dir_.Path() + "/clean");
+  OnFolderDropped(IntakeOf(desktop_.State()), dir_.Path() + "/clean");
   ASSERT_TRUE(WaitForScan(desktop_.State()));
   EXPECT_FALSE(notice->isVisible());
 }
@@ -82,7 +82,7 @@ TEST_F(BadFolderWindow, StatusBarCountsWhatCouldNotBeReadAndTheRestIsThere) {
 TEST_F(BadFolderWindow, CaptionShowsTheFolderNameAsItStands) {
   const std::string folder = dir_.Path() + "/tit[*]le";
   dir_.Write("tit[*]le/a.jpg", ColourJpeg(Qt::red));
-  catalogue::OnFolderDropped(IntakeOf(desktop_.State()), folder);
+  OnFolderDropped(IntakeOf(desktop_.State()), folder);
   ASSERT_TRUE(WaitForScan(desktop_.State()));
   const std::string caption = "Tavimo by:Orsel  - " + folder + "/";
   EXPECT_EQ(desktop_.Window().windowHandle()->title().toStdString(), caption);
@@ -93,7 +93,7 @@ TEST_F(BadFolderWindow, CaptionShowsTheFolderNameAsItStands) {
 TEST_F(BadFolderWindow, PhotoWithANameThatIsNotUtf8IsPreviewed) {
   const std::string folder = dir_.Path() + "/trip" + testing::kNotUtf8;
   dir_.Write("trip" + std::string(1, testing::kNotUtf8) + "/caf\xE9.jpg", ColourJpeg(Qt::red));
-  catalogue::OnFolderDropped(IntakeOf(desktop_.State()), folder);
+  OnFolderDropped(IntakeOf(desktop_.State()), folder);
   ASSERT_TRUE(WaitForScan(desktop_.State()));
   ASSERT_EQ(desktop_.State().tables.photo_names.size(), 1u);
   ListPhotosAt(desktop_.State(), "", "");

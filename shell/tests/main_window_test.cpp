@@ -105,11 +105,11 @@ TEST_F(DesktopTest, StartsWithEmptyStateAndTheBaseTitle) {
 
 TEST_F(DesktopTest, CaptionShowsOnlyTheLastFolder) {
   dir_.Write("one/a.jpg", testing::JpegWithoutExif());
-  catalogue::OnFolderDropped(IntakeOf(desktop_.State()), kSamples);
+  OnFolderDropped(IntakeOf(desktop_.State()), kSamples);
   ASSERT_TRUE(WaitForScan(desktop_.State()));
   EXPECT_EQ(Caption(), "Tavimo by:Orsel  - " + kSamples + "/");
   EXPECT_EQ(desktop_.State().tables.photo_names.size(), 11u);
-  catalogue::OnFolderDropped(IntakeOf(desktop_.State()), dir_.Path() + "/one/");
+  OnFolderDropped(IntakeOf(desktop_.State()), dir_.Path() + "/one/");
   ASSERT_TRUE(WaitForScan(desktop_.State()));
   EXPECT_EQ(Caption(), "Tavimo by:Orsel  - " + dir_.Path() + "/one/");
   EXPECT_EQ(desktop_.State().tables.photo_names, (std::vector<std::string>{"a.jpg"}));
@@ -122,7 +122,7 @@ TEST_F(DesktopTest, DroppedFolderOpens) {
 }
 
 TEST_F(DesktopTest, AnythingButOneFolderShowsTheMessageAndChangesNothing) {
-  catalogue::OnFolderDropped(IntakeOf(desktop_.State()), kSamples);
+  OnFolderDropped(IntakeOf(desktop_.State()), kSamples);
   ASSERT_TRUE(WaitForScan(desktop_.State()));
   const std::string caption = Caption();
   const QString file = QString::fromStdString(dir_.Write("a.jpg", ""));
@@ -212,7 +212,7 @@ TEST_F(DesktopTest, ReleaseGlobalsRunsOnce) {
 }
 
 TEST_F(DesktopTest, ScreenshotAfterOpeningTheSamples) {
-  catalogue::OnFolderDropped(IntakeOf(desktop_.State()), kSamples);
+  OnFolderDropped(IntakeOf(desktop_.State()), kSamples);
   ASSERT_TRUE(WaitForScan(desktop_.State()));
   QTest::qWait(500);
   QDir().mkpath(QStringLiteral(TAVIMO_ARTEFACTS_DIR));
@@ -222,7 +222,7 @@ TEST_F(DesktopTest, ScreenshotAfterOpeningTheSamples) {
 }
 
 TEST_F(DesktopTest, ButtonListsPhotosWithoutPositionAndAClickPreviews) {
-  catalogue::OnFolderDropped(IntakeOf(desktop_.State()), kSamples);
+  OnFolderDropped(IntakeOf(desktop_.State()), kSamples);
   ASSERT_TRUE(WaitForScan(desktop_.State()));
   QListWidget* list = desktop_.Window().PhotoList();
   QTest::mouseClick(desktop_.Window().NoPositionButton(), Qt::LeftButton);
@@ -265,7 +265,7 @@ TEST_F(DesktopTest, PhonePortraitsAreShownUpright) {
   const platform::Picture picture = desktop_.Runtime().LoadPicture(kSamples + "/shenzhen-portrait.jpg");
   EXPECT_EQ(picture.width, 600);
   EXPECT_EQ(picture.height, 800);
-  catalogue::OnFolderDropped(IntakeOf(desktop_.State()), kSamples);
+  OnFolderDropped(IntakeOf(desktop_.State()), kSamples);
   ASSERT_TRUE(WaitForScan(desktop_.State()));
   ListPhotosAt(desktop_.State(), "114.06", "");
   ASSERT_TRUE(WaitForPictures(desktop_.State()));
@@ -279,7 +279,7 @@ TEST_F(DesktopTest, PhonePortraitsAreShownUpright) {
 }
 
 TEST_F(DesktopTest, MarkerClickPostListsThroughTheGuiThread) {
-  catalogue::OnFolderDropped(IntakeOf(desktop_.State()), kSamples);
+  OnFolderDropped(IntakeOf(desktop_.State()), kSamples);
   ASSERT_TRUE(WaitForScan(desktop_.State()));
   const int port = desktop_.State().port;
   ASSERT_GT(port, 0);

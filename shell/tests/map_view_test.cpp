@@ -136,7 +136,7 @@ TEST_F(MapView, StartsWithTheMapAndNoMarkers) {
 }
 
 TEST_F(MapView, OneMarkerPerPointAndAClickListsThePhotosThere) {
-  catalogue::OnFolderDropped(IntakeOf(desktop_->State()), kSamples);
+  OnFolderDropped(IntakeOf(desktop_->State()), kSamples);
   ASSERT_TRUE(WaitForScan(desktop_->State()));
   ASSERT_TRUE(WaitFor("__fakeAMap.onMap().length == 10 && __fakeAMap.fitViews >= 2"));
   EXPECT_EQ(Js("__fakeAMap.onMap()[0].De.icon"), QStringLiteral("./poi-marker-default.png"));
@@ -149,11 +149,11 @@ TEST_F(MapView, OneMarkerPerPointAndAClickListsThePhotosThere) {
 }
 
 TEST_F(MapView, SecondDrawLeavesOnlyTheNewMarkers) {
-  catalogue::OnFolderDropped(IntakeOf(desktop_->State()), kSamples);
+  OnFolderDropped(IntakeOf(desktop_->State()), kSamples);
   ASSERT_TRUE(WaitForScan(desktop_->State()));
   ASSERT_TRUE(WaitFor("__fakeAMap.onMap().length == 10"));
   dir_.Write("one.jpg", testing::JpegWithExif(testing::PhotoBlock({testing::Order::kBig, testing::GpsFix{121.49, 31.24}, ""})));
-  catalogue::OnFolderDropped(IntakeOf(desktop_->State()), dir_.Path());
+  OnFolderDropped(IntakeOf(desktop_->State()), dir_.Path());
   ASSERT_TRUE(WaitForScan(desktop_->State()));
   ASSERT_TRUE(WaitFor("__fakeAMap.fitViews >= 3"));
   EXPECT_EQ(Js("__fakeAMap.onMap().length"), QStringLiteral("1"));
@@ -186,7 +186,7 @@ TEST_F(MapView, NavigationToALocalFolderOpensItInstead) {
 }
 
 TEST_F(MapView, AWebSiteCannotReadThePositionsNorListPhotos) {
-  catalogue::OnFolderDropped(IntakeOf(desktop_->State()), kSamples);
+  OnFolderDropped(IntakeOf(desktop_->State()), kSamples);
   ASSERT_TRUE(WaitForScan(desktop_->State()));
   ASSERT_TRUE(WaitFor("__fakeAMap.onMap().length == 10"));
   const catalogue::CoordinateList first = desktop_->State().tables.map_points.Snapshot()->front();

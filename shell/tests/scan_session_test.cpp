@@ -23,7 +23,7 @@ class ScanInWindow : public ::testing::Test {
     desktop_.Window().show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&desktop_.Window()));
   }
-  void Open(const std::string& folder) { catalogue::OnFolderDropped(IntakeOf(desktop_.State()), folder); }
+  void Open(const std::string& folder) { OnFolderDropped(IntakeOf(desktop_.State()), folder); }
   QWidget* Progress() { return desktop_.Window().findChild<QWidget*>(QStringLiteral("scanProgress")); }
   std::string Notice() {
     auto* notice = desktop_.Window().findChild<QLabel*>(QStringLiteral("scanNotice"));
