@@ -58,16 +58,15 @@ void SharedScanCache::Note(const std::string& notice) {
 }
 
 PhotoResult ReadListedPhoto(const exif::ExifReader& reader, geo::ScriptHost& host, const std::string& folder,
-                            std::uint32_t id, const std::string& name) {
-  PhotoResult result;
-  result.id = id;
+                            std::uint32_t id, const std::string& name, PhotoFacts* facts) {
   const exif::ReadOnlyFile photo(folder + name);
   // Removed, or replaced by something that is no photo, since it was listed.
   if (photo.Status() == exif::FileStatus::kMissing || photo.Status() == exif::FileStatus::kNotRegular) {
-    result.gone = true;
-    return result;
+    return {id, {}, true, ""};
   }
-  result.coordinates = ReadPhotoPosition(reader, host, photo);
+  const PhotoFacts read = ReadPhotoFacts(reader, host, photo);
+  if (facts != nullptr) *facts = read;
+  PhotoResult result = FromFacts(id, read);
   if (photo.Status() != exif::FileStatus::kOk) result.failure = photo.Reason();
   return result;
 }
@@ -195,18 +194,11 @@ void ScanJob::Work(std::shared_ptr<const FolderListing> listing) {
         batch.push_back(FromFacts(id, *facts));
         continue;
       }
-      const exif::ReadOnlyFile photo(folder_ + listing->names[id]);
-      // Removed, or replaced by something that is no photo, since it was listed.
-      if (photo.Status() == exif::FileStatus::kMissing || photo.Status() == exif::FileStatus::kNotRegular) {
-        batch.push_back({id, {}, true, ""});
-        continue;
-      }
       if (!host) geo::LoadConversionScript(host.emplace());
-      const PhotoFacts facts = ReadPhotoFacts(reader, *host, photo);
-      PhotoResult result = FromFacts(id, facts);
-      if (photo.Status() != exif::FileStatus::kOk) result.failure = photo.Reason();
-      // What could not be read is tried again next time.
-      if (cache != nullptr && facts.status != PhotoStatus::kUnreadable) {
+      PhotoFacts facts;
+      PhotoResult result = ReadListedPhoto(reader, *host, folder_, id, listing->names[id], &facts);
+      // What could not be read, or is gone, is tried again next time.
+      if (cache != nullptr && !result.gone && facts.status != PhotoStatus::kUnreadable) {
         fresh.push_back({{cache_folder_ + listing->names[id], listing->stamps[id]}, facts});
       }
       batch.push_back(std::move(result));

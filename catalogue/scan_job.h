@@ -21,10 +21,11 @@ struct PhotoResult {
   std::string failure;         // why it could not be read, in the system's words; empty when it could
 };
 
-// Reads listed photo `id`, named `name` below `folder`. Never fails: what
-// went wrong is in the result.
+// Reads listed photo `id`, named `name` below `folder`, and puts all it
+// derived into `facts` when given (untouched for a photo gone). Never fails:
+// what went wrong is in the result.
 PhotoResult ReadListedPhoto(const exif::ExifReader& reader, geo::ScriptHost& host, const std::string& folder,
-                            std::uint32_t id, const std::string& name);
+                            std::uint32_t id, const std::string& name, PhotoFacts* facts = nullptr);
 
 // Puts a scan's results, arriving in any order, into the photo tables in
 // listing order: the names, the table and the map points grow by the run of
