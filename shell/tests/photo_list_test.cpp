@@ -392,7 +392,8 @@ TEST_F(Listing, ANewListingDropsTheThumbnailsOfTheOneBeforeThatArriveLate) {
   const std::vector<QImage> images = ShownPictures();
   ASSERT_EQ(images.size(), 2u);
   for (const QImage& image : images) EXPECT_GT(image.pixelColor(40, 40).blue(), 200);
-  EXPECT_TRUE(globals_->pictures->Idle());
+  // The workers finish their bookkeeping just after their last hand-off.
+  EXPECT_TRUE(WaitForPictures(*globals_));
 }
 
 struct MeanwhileCase {
